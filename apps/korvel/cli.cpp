@@ -1,0 +1,31 @@
+// Builds the command tree and maps parse errors and results to exit codes.
+
+#include "apps/korvel/cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+
+#include "apps/korvel/commands.h"
+
+namespace korvel::cli {
+
+int run(const std::vector<std::string>& arguments, Context& context) {
+  CLI::App app{"Korvel: your local archive of recorded meetings, its catalog and the recorder widget.", "korvel"};
+  app.require_subcommand(1);
+  app.footer("Exit codes: 0 success, 1 refused or failed (reason on standard error), 2 usage error.\n"
+             "KORVEL_HOME moves every folder Korvel uses; KORVEL_ARCHIVE moves the archive.");
+
+  // CLI11 consumes arguments from the back.
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    // Help requests arrive here too, with exit code 0, and print to standard output.
+    const int code = app.exit(e, context.out, context.err);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+  return context.exitCode;
+}
+
+}  // namespace korvel::cli

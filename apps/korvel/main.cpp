@@ -1,0 +1,16 @@
+// The korvel executable: the real streams, environment and clocks handed to the CLI.
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "apps/korvel/cli.h"
+
+int main(int argc, char** argv) {
+  korvel::SystemClock clock;
+  korvel::SystemSleeper sleeper;
+  auto environment = korvel::processEnvironment();
+  korvel::cli::Context context{std::cout, std::cerr, environment, korvel::resolveFolders(environment), clock, sleeper};
+  context.outIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  return korvel::cli::run(std::vector<std::string>(argv + 1, argv + argc), context);
+}

@@ -1,0 +1,16 @@
+# Dependencies point one way: apps -> core/widgets/mcp -> platform. A source file that
+# includes a header from a higher layer fails the configure step, so the rule cannot rot.
+function(korvel_enforce_layering target folder)
+  set(forbidden ${ARGN})
+  file(GLOB_RECURSE sources ${PROJECT_SOURCE_DIR}/${folder}/*.h ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  foreach(source ${sources})
+    file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line ${includes})
+      foreach(layer ${forbidden})
+        if(line MATCHES "\"${layer}/")
+          message(FATAL_ERROR "${source}: ${target} may not include from ${layer}/ (${line})")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endfunction()

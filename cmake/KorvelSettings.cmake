@@ -1,0 +1,11 @@
+# Compiler settings shared by every target, kept in one interface target.
+add_library(korvel_settings INTERFACE)
+target_include_directories(korvel_settings INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_options(korvel_settings INTERFACE -Wall -Wextra -Wno-missing-field-initializers)
+if(KORVEL_WERROR)
+  target_compile_options(korvel_settings INTERFACE -Werror)
+endif()
+if(KORVEL_SANITIZE)
+  target_compile_options(korvel_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(korvel_settings INTERFACE -fsanitize=address,undefined)
+endif()
