@@ -106,4 +106,33 @@ std::string lowercase(std::string_view text) {
 
 size_t scalarCount(std::string_view text) { return static_cast<size_t>(fromUtf8(text).countChar32()); }
 
+bool isLettersMarksDigits(std::string_view text, std::string_view alsoAllowed) {
+  int32_t i = 0;
+  const int32_t length = static_cast<int32_t>(text.size());
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) return false;
+    if (c < 0x80 && alsoAllowed.find(static_cast<char>(c)) != std::string_view::npos) continue;
+    const int32_t mask = U_GET_GC_MASK(c);
+    if ((mask & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) == 0) return false;
+  }
+  return true;
+}
+
+bool containsControlOrLineBreak(std::string_view text) {
+  int32_t i = 0;
+  const int32_t length = static_cast<int32_t>(text.size());
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) continue;
+    const int8_t type = u_charType(c);
+    if (type == U_CONTROL_CHAR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR) return true;
+  }
+  return false;
+}
+
 }  // namespace korvel

@@ -21,5 +21,10 @@ std::string foldForSearch(std::string_view text);
 std::string lowercase(std::string_view text);
 // Unicode scalar count (code points), for limits stated in scalars.
 size_t scalarCount(std::string_view text);
+// True when every scalar is a letter, mark or digit of any script, or one of the ASCII
+// characters in `alsoAllowed`; false for invalid UTF-8.
+bool isLettersMarksDigits(std::string_view text, std::string_view alsoAllowed);
+// True when the text holds a control character or a line or paragraph separator.
+bool containsControlOrLineBreak(std::string_view text);
 
 }  // namespace korvel
