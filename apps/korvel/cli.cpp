@@ -4,17 +4,37 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <ostream>
+#include <utility>
 
 #include "apps/korvel/commands.h"
 
 namespace korvel::cli {
+namespace {
+
+std::vector<std::pair<int, CommandRegistrar>>& commandGroups() {
+  static std::vector<std::pair<int, CommandRegistrar>> groups;
+  return groups;
+}
+
+}  // namespace
+
+bool registerCommandGroup(int order, CommandRegistrar add) {
+  commandGroups().emplace_back(order, add);
+  return true;
+}
 
 int run(const std::vector<std::string>& arguments, Context& context) {
   CLI::App app{"Korvel: your local archive of recorded meetings, its catalog and the recorder widget.", "korvel"};
   app.require_subcommand(1);
   app.footer("Exit codes: 0 success, 1 refused or failed (reason on standard error), 2 usage error.\n"
              "KORVEL_HOME moves every folder Korvel uses; KORVEL_ARCHIVE moves the archive.");
+
+  auto groups = commandGroups();
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [order, add] : groups) add(app, context);
 
   // CLI11 consumes arguments from the back.
   std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
