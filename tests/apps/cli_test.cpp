@@ -2,37 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "apps/korvel/cli.h"
+#include "tests/apps/cli_invocation.h"
 
 namespace korvel::cli {
 namespace {
 
-struct Invocation {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Invocation invoke(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  ManualClock clock;
-  RecordingSleeper sleeper(&clock);
-  EnvironmentLookup environment = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };
-  Context context{out, err, environment, resolveFolders(environment), clock, sleeper};
-  const int code = run(arguments, context);
-  return {code, out.str(), err.str()};
-}
-
 TEST(CliTest, HelpGoesToStandardOutputWithExitZero) {
-  const auto result = invoke({"--help"});
+  const auto result = invokeCli({"--help"});
   EXPECT_EQ(result.code, kExitOk);
   EXPECT_NE(result.out.find("Exit codes"), std::string::npos);
 }
 
 TEST(CliTest, UnknownCommandIsAUsageError) {
-  const auto result = invoke({"no-such-command"});
+  const auto result = invokeCli({"no-such-command"});
   EXPECT_EQ(result.code, kExitUsage);
   EXPECT_FALSE(result.err.empty());
 }
