@@ -1,0 +1,44 @@
+#pragma once
+// The options every archive command shares (--archive DIR, --json) and the few steps they all
+// take with them: open the archive, find a meeting by id, print JSON, refuse with a sentence.
+
+#include <memory>
+#include <string>
+
+#include "apps/korvel/cli.h"
+#include "core/archive/archive.h"
+#include "platform/json.h"
+#include "platform/result.h"
+
+namespace CLI {
+class App;
+}
+
+namespace korvel::cli {
+
+struct ArchiveOptions {
+  std::string archive;  // empty: the platform's archive root
+  bool json = false;
+};
+
+// Adds --archive and --json to `command`. The options live as long as the callbacks that
+// capture the returned pointer.
+std::shared_ptr<ArchiveOptions> addArchiveOptions(CLI::App& command, Context& context);
+
+// The archive the options name, with the context's clock and the computer's time zone.
+Archive openArchive(const ArchiveOptions& options, const Context& context);
+
+// The live meeting with this id, or the refusal already reported (exit code 1).
+std::optional<ArchivedSession> findMeetingOrReport(const Archive& archive, const std::string& meetingID,
+                                                   Context& context);
+
+// Prints the error's sentence on standard error and sets exit code 1.
+void reportFailure(Context& context, const Error& error);
+// Pretty JSON with plain slashes and a trailing line feed on standard output.
+void printJson(Context& context, const Json& value);
+
+// The listing fields of a meeting: id, title, startedAt, state, folder (relative, "/"-separated)
+// and the other manifest members a script may want.
+Json sessionJson(const Archive& archive, const ArchivedSession& session);
+
+}  // namespace korvel::cli
