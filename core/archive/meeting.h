@@ -29,6 +29,9 @@ std::optional<SessionState> parseSessionState(std::string_view text);
 // Recording or paused: a capture may still be writing into the folder.
 bool isActive(SessionState state);
 
+// 1 to 128 ASCII letters, digits, "-", "." and "_", never "." or "..": safe in links and file names.
+bool isValidMeetingID(std::string_view id);
+
 // One capture track.
 struct Source {
   std::string id;
