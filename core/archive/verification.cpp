@@ -176,7 +176,10 @@ class Run {
     }
     auto after = file.identity();
     if (!after) return outcome(Status_::unreadable, kDetailNoMetadata);
-    if (!(*after == *before)) {
+    // A file renamed over this one may leave the old inode's times untouched within the
+    // clock's granularity; the name no longer leading to it gives it away.
+    auto named = folder_.info(segment.file);
+    if (!(*after == *before) || !named || !(named->identity == *after)) {
       result.actualBytes = static_cast<int64_t>(after->size);
       return outcome(Status_::changedDuringRead, kDetailChanged);
     }
