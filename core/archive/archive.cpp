@@ -43,24 +43,27 @@ Error folderOpenError(const Error& error) {
   }
 }
 
+// Absolute, lexically normal, without a trailing separator: the form paths are compared in.
+fs::path standardized(const fs::path& path) {
+  fs::path result = fs::absolute(path).lexically_normal();
+  if (!result.has_filename() && result != result.root_path()) result = result.parent_path();
+  return result;
+}
+
 }  // namespace
 
 Archive::Archive(fs::path root) : Archive(std::move(root), systemClock(), currentTimeZoneIdentifier()) {}
 
 Archive::Archive(fs::path root, const Clock& clock, std::string timeZone)
-    : root_(fs::absolute(root).lexically_normal()), clock_(&clock), timeZone_(std::move(timeZone)) {
-  // "a/b/" normalises to "a/b/" with an empty last component; the root is named without it.
-  if (!root_.has_filename() && root_.has_parent_path() && root_ != root_.root_path()) root_ = root_.parent_path();
-}
+    : root_(standardized(root)), clock_(&clock), timeZone_(std::move(timeZone)) {}
 
 fs::path Archive::applicationSupportRoot(const PlatformFolders& folders) { return folders.applicationSupport; }
 fs::path Archive::legacyRoot(const PlatformFolders& folders) { return applicationSupportRoot(folders) / "Archive"; }
 fs::path Archive::defaultRoot(const PlatformFolders& folders) { return folders.archiveRoot; }
 
 fs::path Archive::supportRoot(const fs::path& root, const PlatformFolders& folders) {
-  const fs::path standard = fs::absolute(root).lexically_normal();
-  if (standard == fs::absolute(defaultRoot(folders)).lexically_normal() ||
-      standard == fs::absolute(legacyRoot(folders)).lexically_normal())
+  const fs::path standard = standardized(root);
+  if (standard == standardized(defaultRoot(folders)) || standard == standardized(legacyRoot(folders)))
     return applicationSupportRoot(folders);
   return standard.parent_path();
 }
