@@ -1,0 +1,111 @@
+// `korvel trash`, `korvel trash list` and `korvel restore` on a real archive under KORVEL_HOME.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/archive/restore_record.h"
+#include "tests/apps/cli_invocation.h"
+#include "tests/core/archive/trash_fixtures.h"
+
+namespace korvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using korvel::testing::addMeeting;
+using korvel::testing::treeFingerprint;
+using korvel::testing::writeText;
+
+class TrashCliTest : public korvel::testing::ArchiveFixture {
+ protected:
+  void SetUp() override { fs::create_directories(root); }
+  CliResult korvel(std::vector<std::string> arguments) {
+    return invokeCli(arguments, {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}, &clock);
+  }
+  // A refused command: exit 1, the sentence alone on standard error, nothing changed.
+  void expectRefusal(const std::vector<std::string>& arguments, const std::string& message) {
+    const std::string before = treeFingerprint(temp.path());
+    const auto result = korvel(arguments);
+    EXPECT_EQ(result.code, kExitFailed);
+    EXPECT_EQ(result.err, message + "\n");
+    EXPECT_EQ(treeFingerprint(temp.path()), before);
+  }
+};
+
+TEST_F(TrashCliTest, TrashListAndRestoreByEntryOrIdentifier) {
+  auto session = addMeeting(archive, clock, "Weekly sync", {"audio"});
+  const std::string id = session.meeting.id;
+  auto trashed = korvel({"trash", id});
+  ASSERT_EQ(trashed.code, kExitOk) << trashed.err;
+  EXPECT_NE(trashed.out.find("Weekly sync"), std::string::npos);
+  EXPECT_FALSE(fs::exists(session.folder));
+
+  auto listed = korvel({"trash", "list", "--json"});
+  ASSERT_EQ(listed.code, kExitOk) << listed.err;
+  auto items = parseJson(listed.out);
+  ASSERT_TRUE(items.ok());
+  ASSERT_EQ(items->size(), 1u);
+  const std::string entry = (*items)[0]["entry"].get<std::string>();
+  EXPECT_EQ((*items)[0]["id"], id);
+  EXPECT_EQ((*items)[0]["title"], "Weekly sync");
+  EXPECT_TRUE(fs::is_directory(archive.trashRoot() / entry));
+  EXPECT_EQ(korvel({"list", "--json"}).out.find(id), std::string::npos);
+
+  const auto text = korvel({"trash", "list"});
+  EXPECT_NE(text.out.find(entry + "  " + id), std::string::npos);
+
+  auto restored = korvel({"restore", entry});
+  ASSERT_EQ(restored.code, kExitOk) << restored.err;
+  EXPECT_NE(restored.out.find(*archive.relativePath(session.folder)), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(session.folder));
+  EXPECT_EQ(korvel({"trash", "list"}).out, "Trash is empty.\n");
+
+  ASSERT_EQ(korvel({"trash", id, "--json"}).code, kExitOk);
+  restored = korvel({"restore", id, "--json"});
+  ASSERT_EQ(restored.code, kExitOk) << restored.err;
+  auto json = parseJson(restored.out);
+  ASSERT_TRUE(json.ok());
+  EXPECT_EQ((*json)["folder"], *archive.relativePath(session.folder));
+}
+
+TEST_F(TrashCliTest, RefusalsPrintTheSentenceAndChangeNothing) {
+  auto recording = addMeeting(archive, clock, "Live", {"x"}, SessionState::recording);
+  auto session = addMeeting(archive, clock, "Done", {"x"});
+  expectRefusal({"trash", recording.meeting.id}, "Stop recording before moving this meeting to Trash.");
+  expectRefusal({"restore", "NOT-THERE"}, "Choose a meeting in Korvel’s Trash.");
+  expectRefusal({"restore", "../2026"}, "Choose a meeting in Korvel’s Trash.");
+
+  ASSERT_EQ(korvel({"trash", session.meeting.id}).code, kExitOk);
+  writeText(session.folder / "manifest.json", "{}");  // someone else's folder at the old path
+  expectRefusal({"restore", session.meeting.id},
+                "The restoration destination is occupied or outside the archive. The recording remains in Trash.");
+  fs::remove_all(session.folder);
+
+  // Trash replaced by a link to a folder inside the archive.
+  fs::rename(archive.trashRoot(), root / "decoy");
+  fs::create_directory_symlink(root / "decoy", archive.trashRoot());
+  expectRefusal({"trash", "list"}, "Trash must be a folder inside this archive.");
+  expectRefusal({"restore", session.meeting.id}, "Trash must be a folder inside this archive.");
+  auto other = addMeeting(archive, clock, "Other", {"y"});
+  expectRefusal({"trash", other.meeting.id}, "The app Trash folder cannot be a symbolic link.");
+}
+
+TEST_F(TrashCliTest, ListingReportsStrayItemsAndGoesOn) {
+  auto session = addMeeting(archive, clock, "Done", {"x"});
+  ASSERT_EQ(korvel({"trash", session.meeting.id}).code, kExitOk);
+  writeText(archive.trashRoot() / "notes.txt", "stray");
+  const auto listed = korvel({"trash", "list", "--json"});
+  EXPECT_EQ(listed.code, kExitOk);
+  EXPECT_NE(listed.err.find("notes.txt"), std::string::npos);
+  EXPECT_NE(listed.err.find("The Trash entry must have its own valid meeting folder and manifest."), std::string::npos);
+  EXPECT_EQ(parseJson(listed.out)->size(), 1u);
+}
+
+TEST_F(TrashCliTest, TrashWithoutAnIdentifierIsAUsageError) {
+  const auto result = korvel({"trash"});
+  EXPECT_EQ(result.code, kExitUsage);
+  EXPECT_NE(result.err.find("list"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvel::cli
