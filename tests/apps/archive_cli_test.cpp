@@ -1,0 +1,107 @@
+// `korvel list`, `show`, `rename` and `recover` on a real archive under KORVEL_HOME.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/apps/cli_invocation.h"
+#include "tests/core/archive/trash_fixtures.h"
+
+namespace korvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using korvel::testing::addMeeting;
+using korvel::testing::readText;
+using korvel::testing::treeFingerprint;
+using korvel::testing::writeText;
+
+class ArchiveCliTest : public korvel::testing::ArchiveFixture {
+ protected:
+  CliResult korvel(std::vector<std::string> arguments) {
+    return invokeCli(arguments, {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}, &clock);
+  }
+  void expectRefusal(const std::vector<std::string>& arguments, const std::string& message) {
+    const std::string before = treeFingerprint(temp.path());
+    const auto result = korvel(arguments);
+    EXPECT_EQ(result.code, kExitFailed);
+    EXPECT_EQ(result.err, message + "\n");
+    EXPECT_EQ(treeFingerprint(temp.path()), before);
+  }
+};
+
+TEST_F(ArchiveCliTest, ListsNewestFirstAndReportsUnreadableManifests) {
+  auto older = addMeeting(archive, clock, "Older", {"a"});
+  auto newer = addMeeting(archive, clock, "Newer", {"b"}, SessionState::recording);
+  writeText(root / "2026/01/01/broken/manifest.json", "{}");
+
+  const auto listed = korvel({"list", "--json"});
+  ASSERT_EQ(listed.code, kExitOk);
+  const Json items = parseJson(listed.out).value();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]["id"], newer.meeting.id);
+  EXPECT_EQ(items[0]["state"], "recording");
+  EXPECT_EQ(items[1]["title"], "Older");
+  EXPECT_EQ(items[1]["startedAt"], formatIso8601(older.meeting.startedAt));
+  EXPECT_EQ(items[1]["folder"], *archive.relativePath(older.folder));
+  EXPECT_NE(listed.err.find((root / "2026/01/01/broken/manifest.json").string()), std::string::npos);
+
+  const auto text = korvel({"list"});
+  EXPECT_EQ(text.code, kExitOk);
+  EXPECT_LT(text.out.find("Newer"), text.out.find("Older"));
+  // Another archive folder is listed when named.
+  const auto elsewhere = korvel({"list", "--archive", (temp / "Other").string()});
+  EXPECT_EQ(elsewhere.out, "The archive has no meetings.\n");
+}
+
+TEST_F(ArchiveCliTest, ShowsOneMeeting) {
+  auto session = addMeeting(archive, clock, "Planning", {"abc", "de"});
+  const auto shown = korvel({"show", session.meeting.id, "--json"});
+  ASSERT_EQ(shown.code, kExitOk) << shown.err;
+  const Json json = parseJson(shown.out).value();
+  EXPECT_EQ(json["segments"].size(), 2u);
+  EXPECT_EQ(json["folder"], *archive.relativePath(session.folder));
+  const auto text = korvel({"show", session.meeting.id});
+  EXPECT_NE(text.out.find("Title:    Planning"), std::string::npos);
+  expectRefusal({"show", "NOPE"}, "No meeting with this identifier is in the archive.");
+}
+
+TEST_F(ArchiveCliTest, RenamesWithTheTitleJustReadOrTheExpectedOne) {
+  auto session = addMeeting(archive, clock, "Draft", {"a"});
+  const std::string id = session.meeting.id;
+  const auto renamed = korvel({"rename", id, "  Final  "});
+  ASSERT_EQ(renamed.code, kExitOk) << renamed.err;
+  EXPECT_EQ(archive.read(session.folder).value().title, "Final");
+
+  expectRefusal({"rename", id, "Other", "--expected-title", "Draft"},
+                "The meeting title has changed. Reload it before renaming.");
+  expectRefusal({"rename", id, "two\nlines"},
+                "Use a meeting title of 1–300 characters (at most 1,000 bytes), without line breaks or control "
+                "characters.");
+  auto live = addMeeting(archive, clock, "Live", {"a"}, SessionState::recording);
+  expectRefusal({"rename", live.meeting.id, "New"}, "Finish recording before renaming this meeting.");
+  const auto json = korvel({"rename", id, "Final v2", "--expected-title", "Final", "--json"});
+  ASSERT_EQ(json.code, kExitOk);
+  EXPECT_EQ(parseJson(json.out).value()["title"], "Final v2");
+  EXPECT_EQ(korvel({"rename", id}).code, kExitUsage);
+}
+
+TEST_F(ArchiveCliTest, RecoversAnInterruptedSession) {
+  auto session = addMeeting(archive, clock, "Crashed", {}, SessionState::recording);
+  Segment segment{"s1", "mic", "s1.wav", 0, 2, 5, sha256Hex("media")};
+  writeText(session.folder / "s1.wav", "media");
+  writeText(session.folder / "s1.segment", encodeSegmentRecord(segment));
+
+  const auto recovered = korvel({"recover", session.meeting.id, "--json"});
+  ASSERT_EQ(recovered.code, kExitOk) << recovered.err;
+  const Json json = parseJson(recovered.out).value();
+  EXPECT_EQ(json["state"], "incomplete");
+  EXPECT_EQ(json["segmentCount"], 1);
+  const std::string before = treeFingerprint(temp.path());
+  const auto again = korvel({"recover", session.meeting.id});
+  EXPECT_EQ(again.out, "The meeting is already incomplete; nothing to recover.\n");
+  EXPECT_EQ(treeFingerprint(temp.path()), before);
+}
+
+}  // namespace
+}  // namespace korvel::cli
