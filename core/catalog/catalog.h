@@ -1,0 +1,177 @@
+#pragma once
+// The catalog: one SQLite database that indexes the archive for keyword search and hosts the
+// processing job queue.
+//
+// The meeting folders are the truth; everything here except the job table can be rebuilt from
+// them. One Catalog owns one connection and serialises its operations with a recursive lock;
+// other connections (other instances, other processes) are coordinated by SQLite through
+// write-ahead logging, "BEGIN IMMEDIATE" write transactions and a 3,000 ms busy timeout.
+// Failures are CatalogError sentences; file-system failures pass through with their own codes.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/archive/archive.h"
+#include "core/catalog/job_queue.h"
+#include "core/catalog/transcript_document.h"
+#include "platform/date.h"
+#include "platform/json.h"
+#include "platform/result.h"
+
+struct sqlite3;
+
+namespace korvel {
+
+// The two kinds of catalog failure. Both are plain Errors whose message is shown unchanged:
+// `invalid` (ErrorCode::InvalidInput) for input that breaks a catalog rule, `sqlite`
+// (ErrorCode::Io) for a database failure, carrying SQLite's own message.
+struct CatalogError {
+  static Error invalid(std::string message);
+  static Error sqlite(std::string message);
+};
+
+// One keyword-search result: an utterance of the current revision of one track.
+struct TranscriptSearchHit {
+  std::string meetingID;
+  std::string title;
+  std::filesystem::path directory;  // the meeting folder
+  std::string transcriptID;
+  std::string sourceID;
+  std::string utteranceID;
+  double start = 0;  // seconds from meeting start
+  double end = 0;
+  std::string text;
+
+  // transcriptID ":" utteranceID
+  std::string id() const { return transcriptID + ":" + utteranceID; }
+  bool operator==(const TranscriptSearchHit&) const = default;
+  // `directory` is written as a file URL.
+  Json toJson() const;
+};
+
+// Narrows which job a worker may claim; an absent member does not filter.
+struct JobClaimFilter {
+  std::optional<std::set<std::string>> eligibleJobIDs;
+  std::optional<std::set<ProcessingKind>> kinds;
+  std::optional<std::string> summaryModelFingerprint;
+  std::optional<std::string> transcriptionModel;
+  std::optional<std::string> transcriptionModelFingerprint;
+  std::optional<std::string> transcriptionLanguage;
+};
+
+// What a reconciliation did, for the one-line summary at the end of a refresh or rebuild.
+struct CatalogSummary {
+  size_t meetings = 0;            // meetings in the archive
+  size_t meetingsIndexed = 0;     // meetings whose revisions were (re)indexed
+  size_t meetingsRemoved = 0;     // catalogued meetings no longer in the archive
+  size_t revisionsIndexed = 0;
+  size_t utterancesIndexed = 0;
+  size_t transcriptFilesRead = 0;  // transcript documents read from meeting folders
+  std::vector<std::string> problems;  // unreadable manifests, skipped
+
+  bool operator==(const CatalogSummary&) const = default;
+};
+
+// Lowercase hexadecimal SHA-256 of the revision's compact, key-sorted JSON.
+std::string revisionFingerprint(const TranscriptDocument& transcript);
+
+// Reconciliation first reads the meeting folders, then writes the catalog.
+enum class CatalogPhase { reading, indexing };
+// Called as meetings are handled in each phase: (phase, meetings done, meetings in the archive).
+using CatalogProgress = std::function<void(CatalogPhase phase, size_t done, size_t total)>;
+
+class Catalog {
+ public:
+  // The value bound to a statement parameter.
+  using Value = std::variant<std::monostate, std::string, double, int64_t>;
+
+  // Opens (creating it and its folder) the database and runs the schema statements.
+  static Result<std::unique_ptr<Catalog>> open(const std::filesystem::path& file);
+  ~Catalog();
+  Catalog(const Catalog&) = delete;
+  Catalog& operator=(const Catalog&) = delete;
+
+  // Idempotent; every later database operation fails with "Catalog is closed".
+  void close();
+
+  // Meeting rows. `upsert` replaces every column; `ensureMeeting` only adds a missing row.
+  Status upsert(const Meeting& meeting, const std::filesystem::path& directory,
+                const std::optional<std::string>& provider = std::nullopt);
+  Status ensureMeeting(const Meeting& meeting, const std::filesystem::path& directory);
+
+  // Records the revision and makes its utterances the searchable text of its track.
+  Status index(const TranscriptDocument& transcript);
+  // Puts back one track's whole lineage (parents first) unless the catalog holds a revision
+  // of that track the snapshot lacks; returns whether it was applied.
+  Result<bool> indexRecoverySnapshot(const std::vector<TranscriptDocument>& lineage);
+  // Deletes the meeting's rows and its processing jobs.
+  Status removeMeeting(const std::string& id);
+
+  // Replaces every meeting and transcript row with what the archive holds (jobs stay).
+  Result<CatalogSummary> rebuild(const Archive& archive, const CatalogProgress& progress = {});
+  // Brings the catalog in line with the archive, re-indexing only meetings whose revisions
+  // changed; unchanged revisions are recognised without reading their files.
+  Result<CatalogSummary> refresh(const Archive& archive, const CatalogProgress& progress = {});
+
+  // Keyword search over the current revisions: every term must match, best BM25 first.
+  // Only the first 2,000 characters of the query count; `limit` is clamped to 1…1,000.
+  Result<std::vector<TranscriptSearchHit>> search(std::string_view query,
+                                                  const std::optional<std::string>& provider = std::nullopt,
+                                                  std::optional<Date> from = std::nullopt,
+                                                  std::optional<Date> through = std::nullopt,
+                                                  std::optional<Date> before = std::nullopt, int64_t limit = 50);
+
+  // The job queue. Times are seconds on the callers' shared clock. Boolean results report
+  // whether the job changed; false means it is gone or the caller's lease no longer holds.
+  Result<std::vector<ProcessingJob>> processingJobs();
+  Result<std::string> enqueue(const ProcessingRequest& request, double now, int64_t maxAttempts);
+  Result<std::optional<ProcessingJob>> claimJob(double now, double leaseSeconds, const JobClaimFilter& filter = {});
+  Result<bool> renewJob(const std::string& id, const std::string& token, double now, double leaseSeconds);
+  Result<bool> returnJob(const std::string& id, const std::string& token, double now);
+  Result<bool> completeJob(const std::string& id, const std::string& token, double now);
+  // Runs `publish` inside the job's write transaction; a failure rolls both back and leaves
+  // the job running under its lease. The action may use this catalog (e.g. index()).
+  Result<bool> publishJob(const std::string& id, const std::string& token, double now,
+                          const std::function<Status()>& publish);
+  Result<bool> failJob(const std::string& id, const std::string& token, std::string_view detail, double now,
+                       double retryAfter);
+  Result<bool> recordCompletedJobWarning(const std::string& id, std::string_view detail);
+  Result<bool> retryJob(const std::string& id, double now);
+
+ private:
+  class Row;
+  using RowHandler = std::function<Status(const Row&)>;
+
+  explicit Catalog(sqlite3* database) : database_(database) {}
+
+  Status execute(const char* sql, const std::vector<Value>& values = {});
+  Status query(const char* sql, const std::vector<Value>& values, const RowHandler& row);
+  // "BEGIN IMMEDIATE" … "COMMIT", or a savepoint when already inside a transaction.
+  Status transaction(const std::function<Status()>& body);
+  Status indexRevision(const TranscriptDocument& transcript, const std::string& fingerprint);
+  Status deleteMeetingRows(const std::string& id);
+  struct State;
+  Result<State> readState();
+  Error lastError() const;
+
+  Result<std::optional<ProcessingJob>> readJob(const std::string& id);
+  Status writeJob(const ProcessingJob& job);
+  // Reads the job and, when the lease guard holds, lets `change` edit it and writes it back.
+  Result<bool> changeLeasedJob(const std::string& id, const std::string& token, double now,
+                               const std::function<Status(ProcessingJob&)>& change);
+
+  sqlite3* database_ = nullptr;
+  std::recursive_mutex lock_;
+  int transactionDepth_ = 0;
+};
+
+}  // namespace korvel
