@@ -122,7 +122,7 @@ void writeStatus(const WriteOptions& options, Context& context) {
   const auto storage = statusStorage(options.file, context);
   if (auto written = storage.write(snapshot); !written) return reportRefusal(context, written.error());
   if (options.json) return printJsonRecord(context, snapshot.toJson());
-  context.out << fmt::format("Published a {} snapshot with {} recent meeting{} to {}\n", options.state,
+  context.out << fmt::format("Published the {} snapshot with {} recent meeting{} to {}\n", options.state,
                              snapshot.meetings.size(), snapshot.meetings.size() == 1 ? "" : "s",
                              storage.fileURL.string());
 }
