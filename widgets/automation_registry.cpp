@@ -2,22 +2,18 @@
 
 #include "widgets/automation_registry.h"
 
+#include "widgets/raw_values.h"
+
 namespace korvel::widgets {
 
-const char* rawValue(RecorderAutomationState state) {
-  switch (state) {
-    case RecorderAutomationState::idle: return "idle";
-    case RecorderAutomationState::recording: return "recording";
-    case RecorderAutomationState::paused: return "paused";
-  }
-  return "idle";
-}
+namespace {
+constexpr std::array<const char*, 3> kStateNames = {"idle", "recording", "paused"};
+}  // namespace
+
+const char* rawValue(RecorderAutomationState state) { return rawValueIn(kStateNames, state); }
 
 std::optional<RecorderAutomationState> recorderAutomationStateFromRaw(std::string_view raw) {
-  for (auto state : {RecorderAutomationState::idle, RecorderAutomationState::recording, RecorderAutomationState::paused}) {
-    if (raw == rawValue(state)) return state;
-  }
-  return std::nullopt;
+  return enumFromRawIn<RecorderAutomationState>(kStateNames, raw);
 }
 
 std::string displayName(RecorderAutomationState state) {

@@ -6,8 +6,12 @@
 
 #include <fmt/format.h>
 
+#include "widgets/raw_values.h"
+
 namespace korvel::widgets {
 namespace {
+
+constexpr std::array<const char*, 3> kFamilyNames = {"small", "medium", "large"};
 
 WidgetControl button(WidgetIntent intent, std::string label, std::string symbol, std::string accessibility) {
   return WidgetControl{intent, std::nullopt, std::move(label), std::move(symbol), std::move(accessibility)};
@@ -26,20 +30,10 @@ double largeLayoutHeight(const WidgetStatusLine& status, size_t rows) {
 
 }  // namespace
 
-const char* rawValue(WidgetFamily family) {
-  switch (family) {
-    case WidgetFamily::small: return "small";
-    case WidgetFamily::medium: return "medium";
-    case WidgetFamily::large: return "large";
-  }
-  return "small";
-}
+const char* rawValue(WidgetFamily family) { return rawValueIn(kFamilyNames, family); }
 
 std::optional<WidgetFamily> widgetFamilyFromRaw(std::string_view raw) {
-  for (auto family : {WidgetFamily::small, WidgetFamily::medium, WidgetFamily::large}) {
-    if (raw == rawValue(family)) return family;
-  }
-  return std::nullopt;
+  return enumFromRawIn<WidgetFamily>(kFamilyNames, raw);
 }
 
 WidgetSize widgetSize(WidgetFamily family) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/text.h"
+#include "widgets/raw_values.h"
 
 namespace korvel::widgets {
 namespace {
@@ -16,22 +17,12 @@ bool isFresh(const RecorderWidgetSnapshot& snapshot, Date date) {
 
 }  // namespace
 
-const char* rawValue(WidgetRecorderState state) {
-  switch (state) {
-    case WidgetRecorderState::idle: return "idle";
-    case WidgetRecorderState::recording: return "recording";
-    case WidgetRecorderState::paused: return "paused";
-    case WidgetRecorderState::unavailable: return "unavailable";
-  }
-  return "unavailable";
-}
+constexpr std::array<const char*, 4> kWidgetStateNames = {"idle", "recording", "paused", "unavailable"};
+
+const char* rawValue(WidgetRecorderState state) { return rawValueIn(kWidgetStateNames, state); }
 
 std::optional<WidgetRecorderState> widgetRecorderStateFromRaw(std::string_view raw) {
-  for (auto state : {WidgetRecorderState::idle, WidgetRecorderState::recording, WidgetRecorderState::paused,
-                     WidgetRecorderState::unavailable}) {
-    if (raw == rawValue(state)) return state;
-  }
-  return std::nullopt;
+  return enumFromRawIn<WidgetRecorderState>(kWidgetStateNames, raw);
 }
 
 double clampDuration(double seconds) {

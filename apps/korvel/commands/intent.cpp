@@ -58,27 +58,27 @@ void listIntents(bool json, Context& context) {
   }
 }
 
-// Turns --microphone and --window identifiers into the recorder's entities, as the host's pickers do.
+// Finds the recorder's entity with the identifier the user gave, as the host's pickers do.
+template <class Entity, class Lookup>
+Result<std::optional<Entity>> resolveEntity(const std::optional<std::string>& identifier, const char* what,
+                                            Lookup lookup) {
+  if (!identifier) return std::optional<Entity>();
+  auto found = TRY(lookup(std::vector<std::string>{*identifier}));
+  if (found.empty()) {
+    return makeError(ErrorCode::NotFound,
+                     fmt::format("The recorder has no {} with the identifier \"{}\".", what, *identifier));
+  }
+  return std::optional<Entity>(found.front());
+}
+
 Result<widgets::StartRecordingParameters> startParameters(const RunOptions& options,
                                                           const AutomationEnvironment& environment) {
   widgets::StartRecordingParameters parameters;
   parameters.title = options.title;
-  if (options.microphone) {
-    auto found = TRY(widgets::microphonesFor(environment, {*options.microphone}));
-    if (found.empty()) {
-      return makeError(ErrorCode::NotFound,
-                       fmt::format("The recorder has no microphone with the identifier \"{}\".", *options.microphone));
-    }
-    parameters.microphone = found.front();
-  }
-  if (options.window) {
-    auto found = TRY(widgets::windowsFor(environment, {*options.window}));
-    if (found.empty()) {
-      return makeError(ErrorCode::NotFound,
-                       fmt::format("The recorder has no window with the identifier \"{}\".", *options.window));
-    }
-    parameters.window = found.front();
-  }
+  parameters.microphone = TRY(resolveEntity<widgets::RecordingMicrophoneEntity>(
+      options.microphone, "microphone", [&](const auto& ids) { return widgets::microphonesFor(environment, ids); }));
+  parameters.window = TRY(resolveEntity<widgets::RecordingWindowEntity>(
+      options.window, "window", [&](const auto& ids) { return widgets::windowsFor(environment, ids); }));
   return parameters;
 }
 
