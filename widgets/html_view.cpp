@@ -141,8 +141,11 @@ body{background:#d9dde3;font-family:system-ui,-apple-system,"Helvetica Neue",Ari
 .medium .empty{flex:1}
 )";
 
-// Counts the timer up from the value it was rendered with, as the platform's timer style does.
-constexpr const char* kTimerScript = R"(
+// Lets a one-line status shrink to 85 % before it truncates, and counts the timer up from the
+// value it was rendered with, as the platform's timer style does.
+constexpr const char* kPageScript = R"(
+(function(){var s=document.querySelector('.status.lines-1');if(!s)return;
+for(var f=95;f>=85&&s.scrollWidth>s.clientWidth;f-=5)s.style.fontSize=(15*f/100)+'px'})();
 (function(){var t=document.querySelector('[data-timer]');if(!t)return;var base=parseFloat(t.dataset.timer),start=Date.now();
 function pad(n){return n<10?'0'+n:''+n}
 function show(){var s=Math.floor(base+(Date.now()-start)/1000),h=Math.floor(s/3600),m=Math.floor(s/60)%60;
@@ -173,7 +176,7 @@ std::string renderWidgetHtml(const RecorderWidgetContent& content) {
       "<script>{script}</script></body></html>\n",
       fmt::arg("family", family), fmt::arg("state", state), fmt::arg("style", kStyle),
       fmt::arg("kind", kRecorderWidgetKind), fmt::arg("width", size.width), fmt::arg("height", size.height),
-      fmt::arg("browse", kBrowseURL), fmt::arg("body", body), fmt::arg("script", kTimerScript));
+      fmt::arg("browse", kBrowseURL), fmt::arg("body", body), fmt::arg("script", kPageScript));
 }
 
 }  // namespace korvel::widgets
