@@ -107,6 +107,12 @@ TEST_F(WidgetSnapshotStorageTest, RefusesEveryBrokenFileAsUnavailable) {
   Json nine = json;
   for (int i = 0; i < 8; ++i) nine["meetings"].push_back(json["meetings"][0]);
   expectRefused(encodeCompact(nine), "The status file lists more than 8 recent meetings.");
+  std::string infinite = encodeCompact(json);
+  const size_t at = infinite.find("\"elapsedSeconds\":125");
+  ASSERT_NE(at, std::string::npos);
+  infinite.replace(at, 20, "\"elapsedSeconds\":1e999");
+  // A number too large for a double is how a non-finite elapsed time can reach the file.
+  expectRefused(infinite, "The status file is not valid JSON.");
 }
 
 TEST_F(WidgetSnapshotStorageTest, MissingFileIsUnavailable) {
