@@ -1,0 +1,76 @@
+#pragma once
+// Turns a finished meeting, or the request files left in its folder, into processing jobs, and
+// tells where a meeting's processing stands.
+//
+// Problems with one track or one request file go to the issue reporter as one line each and
+// the planner carries on with the next; only failures to reach the folder itself stop it.
+
+#include <functional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/archive/meeting.h"
+#include "core/catalog/catalog.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/result.h"
+
+namespace korvel {
+
+using IssueReporter = std::function<void(const std::string& line)>;
+
+// The transcription model the jobs ask for.
+struct TranscriptionModel {
+  std::string model;
+  std::string modelFingerprint;
+  std::string language;
+};
+
+// Whether reconciliation takes only speaker-summary requests.
+enum class RequestSelection { all, speakerSummariesOnly };
+
+namespace ProcessingPlanner {
+
+inline constexpr const char* kRequestsFolder = "processing";
+inline constexpr const char* kRequestsSubfolder = "requests";
+inline constexpr int64_t kDefaultAttempts = 3;
+
+// One transcription job per track to transcribe; the ids of the jobs enqueued (existing jobs
+// of the same work are found again, not duplicated). Nothing for a meeting still recording.
+std::vector<std::string> enqueue(const Meeting& meeting, const Dir& folder, const TranscriptionModel& model,
+                                 Catalog& catalog, const Clock& clock, const IssueReporter& issue = {});
+
+// Enters the folder's "processing/requests/*.json" into the queue, idempotently.
+Status reconcile(const Dir& folder, Catalog& catalog, RequestSelection selection, const Clock& clock,
+                 const IssueReporter& issue = {});
+
+}  // namespace ProcessingPlanner
+
+namespace PostRecordingProcessing {
+
+struct Idle {
+  bool operator==(const Idle&) const = default;
+};
+struct Queued {
+  ProcessingKind kind;
+  bool operator==(const Queued&) const = default;
+};
+struct Running {
+  ProcessingKind kind;
+  bool operator==(const Running&) const = default;
+};
+struct Failed {
+  std::string detail;
+  std::vector<std::string> jobIDs;
+  bool operator==(const Failed&) const = default;
+};
+using Progress = std::variant<Idle, Queued, Running, Failed>;
+
+// Over the meeting's jobs, in queue order: running beats failed beats queued beats idle.
+Progress progress(const std::vector<ProcessingJob>& jobs, const std::string& meetingID);
+std::string describe(const Progress& progress);
+
+}  // namespace PostRecordingProcessing
+
+}  // namespace korvel

@@ -1,0 +1,157 @@
+// Claiming, running and publishing transcription jobs.
+
+#include "core/processing/transcription_worker.h"
+
+#include <fmt/format.h>
+
+#include "core/processing/machine_transcript.h"
+#include "core/processing/post_recording.h"
+#include "core/processing/whisper_output.h"
+#include "platform/crypto.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace korvel {
+namespace {
+
+class ProgramEngine final : public TranscriptionEngine {
+ public:
+  explicit ProgramEngine(std::string program) : program_(std::move(program)) {}
+
+  Result<std::string> transcribe(const EngineInput& input) override {
+    const auto scratchPath = std::filesystem::temp_directory_path();
+    const Dir scratch = TRY(Dir::openRoot(scratchPath));
+    const std::string name = "korvel-engine-" + uuidString() + ".json";
+    auto outcome = runProgram(program_, {"--audio", input.audio.string(), "--output", (scratchPath / name).string(),
+                                         "--duration", fmt::format("{}", input.duration), "--language",
+                                         input.language, "--model", input.model, "--source", input.sourceID,
+                                         "--segment", input.segmentID, "--segment-index",
+                                         std::to_string(input.segmentIndex), "--meeting-title", input.meetingTitle});
+    auto output = outcome && outcome->exitCode == 0
+                      ? scratch.readFile(name, WhisperOutput::kMaximumBytes + 1)
+                      : Result<std::string>(makeError(ErrorCode::Io, ""));
+    (void)scratch.removeFile(name);
+    if (!outcome) return std::move(outcome).error();
+    if (outcome->exitCode != 0) {
+      const std::string reason = trimWhitespace(outcome->errorOutput.substr(0, outcome->errorOutput.find('\n')));
+      return makeError(ErrorCode::Io, fmt::format("The transcription engine failed (exit code {}){}",
+                                                  outcome->exitCode, reason.empty() ? "." : ": " + reason));
+    }
+    if (!output) return makeError(ErrorCode::Io, "The transcription engine wrote no result.");
+    return output;
+  }
+
+ private:
+  std::string program_;
+};
+
+class PreparedEngine final : public TranscriptionEngine {
+ public:
+  explicit PreparedEngine(std::vector<std::filesystem::path> outputs) : outputs_(std::move(outputs)) {}
+
+  Result<std::string> transcribe(const EngineInput& input) override {
+    if (input.segmentIndex >= outputs_.size()) {
+      return makeError(ErrorCode::InvalidInput, "Give one engine output per committed segment of the track.");
+    }
+    const auto& path = outputs_[input.segmentIndex];
+    const Dir folder = TRY(Dir::openRoot(path.has_parent_path() ? path.parent_path() : "."));
+    auto bytes = folder.readFile(path.filename().string(), WhisperOutput::kMaximumBytes + 1);
+    if (!bytes) return makeError(bytes.error().code, fmt::format("{} could not be read.", path.string()));
+    return bytes;
+  }
+
+ private:
+  std::vector<std::filesystem::path> outputs_;
+};
+
+}  // namespace
+
+std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program) {
+  return std::make_unique<ProgramEngine>(std::move(program));
+}
+
+std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs) {
+  return std::make_unique<PreparedEngine>(std::move(outputs));
+}
+
+TranscriptionWorker::TranscriptionWorker(Catalog& catalog, const Archive& archive, const Clock& clock,
+                                         WorkerSettings settings)
+    : catalog_(catalog), archive_(archive), clock_(clock), settings_(std::move(settings)) {}
+
+Result<std::optional<TranscriptionJobOutcome>> TranscriptionWorker::runNext(TranscriptionEngine& engine,
+                                                                            JobClaimFilter filter) {
+  filter.kinds = std::set<ProcessingKind>{ProcessingKind::transcription};
+  auto claimed = TRY(catalog_.claimJob(now(), settings_.leaseSeconds, filter));
+  if (!claimed) return std::optional<TranscriptionJobOutcome>{};
+  return std::optional<TranscriptionJobOutcome>(TRY(run(*claimed, engine)));
+}
+
+Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& job, TranscriptionEngine& engine) {
+  const ProcessingRequest& request = job.request;
+  const std::string token = job.leaseToken.value_or("");
+  TranscriptionJobOutcome outcome{job.id, request.meetingID, request.sourceID};
+
+  auto finish = [&](Result<bool> changed, TranscriptionJobOutcome::Result result,
+                    std::string detail) -> Result<TranscriptionJobOutcome> {
+    if (!changed) return std::move(changed).error();
+    outcome.result = *changed ? result : TranscriptionJobOutcome::Result::leaseLost;
+    outcome.detail = *changed ? std::move(detail) : "Another worker took over this job after its lease expired.";
+    return outcome;
+  };
+  auto fail = [&](const std::string& detail) {
+    return finish(catalog_.failJob(job.id, token, detail, now(), settings_.retryAfterSeconds),
+                  TranscriptionJobOutcome::Result::failed, detail);
+  };
+
+  auto folder = archive_.openMeetingFolder(request.directory);
+  if (!folder) return fail(folder.error().message);
+  auto meeting = Archive::readManifest(*folder);
+  if (!meeting) return fail(meeting.error().message);
+  if (meeting->id != request.meetingID) return fail("The meeting at this location has changed since it was planned.");
+  auto track = ProcessingPlanner::segments(*meeting, request.sourceID);
+  if (!track) return fail(track.error().message);
+  if (ProcessingPlanner::fingerprint(*track) != request.inputFingerprint) {
+    return fail("The committed audio changed after this job was planned; plan the meeting again.");
+  }
+
+  std::vector<std::string> outputs;
+  for (size_t i = 0; i < track->size(); ++i) {
+    const Segment& segment = (*track)[i];
+    if (i > 0) {
+      auto renewed = catalog_.renewJob(job.id, token, now(), settings_.leaseSeconds);
+      if (!renewed) return std::move(renewed).error();
+      if (!*renewed) return finish(false, TranscriptionJobOutcome::Result::leaseLost, "");
+    }
+    auto media = Archive::safeMediaURL(segment.file, folder->path());
+    if (!media) return fail(fmt::format("Segment {} names an unsafe media file.", segment.id));
+    auto output = engine.transcribe(EngineInput{*media, meeting->title, request.sourceID, segment.id, i,
+                                                segment.duration, request.model, request.language});
+    if (!output) return fail(output.error().message);
+    outputs.push_back(std::move(*output));
+  }
+
+  MachineTranscriptProvenance provenance{request.model, request.modelFingerprint, request.inputFingerprint,
+                                         job.id, settings_.engineVersion, clock_.now()};
+  auto document = machineTranscript(*meeting, request.sourceID, *track, outputs, provenance);
+  if (!document) return fail(document.error().message);
+  // The revision is named after its job. A worker killed between saving the revision and
+  // committing the job leaves a finished revision behind; the next lease holder adopts it
+  // instead of publishing a second machine transcript of the same track.
+  document->id = job.id;
+
+  auto published = catalog_.publishJob(job.id, token, now(), [&]() -> Status {
+    auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder));
+    if (existing && existing->processingJobID == job.id) {
+      *document = std::move(*existing);
+    } else {
+      TRY(TranscriptArtifacts::save(*document, *folder));
+    }
+    TRY(catalog_.ensureMeeting(*meeting, folder->path()));
+    return catalog_.index(*document);
+  });
+  if (!published) return fail(published.error().message);
+  return finish(published, TranscriptionJobOutcome::Result::published, document->id);
+}
+
+}  // namespace korvel

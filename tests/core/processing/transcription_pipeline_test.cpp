@@ -1,0 +1,211 @@
+// Planning a finished meeting into jobs, reconciling request files, and a worker publishing
+// each track's first revision through the queue into the catalog.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/processing/planner.h"
+#include "core/processing/post_recording.h"
+#include "core/processing/processing_location.h"
+#include "core/processing/transcription_worker.h"
+#include "tests/support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+using testing::TempDir;
+using testing::writeText;
+
+// Hands out prepared results and counts what it was asked for.
+class ScriptedEngine final : public TranscriptionEngine {
+ public:
+  Result<std::string> transcribe(const EngineInput& input) override {
+    inputs.push_back(input);
+    if (failWith) return makeError(ErrorCode::Io, *failWith);
+    return std::string(R"({"result":{"language":"pt"},"transcription":[{"offsets":{"from":0,"to":1000},"text":"Revisão do orçamento )") +
+           input.sourceID + " " + std::to_string(input.segmentIndex) + R"("}]})";
+  }
+  std::vector<EngineInput> inputs;
+  std::optional<std::string> failWith;
+};
+
+class TranscriptionPipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto opened = Catalog::open(temp.path() / "catalog" / "catalog.sqlite");
+    ASSERT_TRUE(opened) << opened.error().message;
+    catalog = std::move(*opened);
+  }
+
+  // A finished meeting with application audio and a microphone, two segments each, real files.
+  std::filesystem::path finishedMeeting(const std::string& title) {
+    Meeting meeting = Meeting::create(title, 0, {{"app", "Meeting audio", "audio"}, {"mic", "Built-in", "microphone"}},
+                                      std::string("mic"), clock, "UTC");
+    auto folder = archive.create(meeting);
+    EXPECT_TRUE(folder) << folder.error().message;
+    for (const char* source : {"app", "mic"}) {
+      for (int i = 0; i < 2; ++i) {
+        const std::string name = std::string(source) + "-" + std::to_string(i) + ".wav";
+        const std::string bytes = "RIFF" + name;
+        writeText(*folder / name, bytes);
+        meeting.segments.push_back(
+            Segment{std::string(source) + "-" + std::to_string(i), source, name, i * 2.0, 2.0,
+                    static_cast<int64_t>(bytes.size()), *Archive::hash(*folder / name)});
+      }
+    }
+    meeting.state = SessionState::finalized;
+    EXPECT_TRUE(archive.save(meeting, *folder));
+    return *folder;
+  }
+
+  Dir open(const std::filesystem::path& folder) { return *archive.openMeetingFolder(folder); }
+
+  TempDir temp;
+  ManualClock clock;
+  Archive archive{temp.path() / "Archive", clock, "UTC"};
+  std::unique_ptr<Catalog> catalog;
+  TranscriptionModel model{"small", "model-fingerprint", "pt"};
+};
+
+TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableRevisions) {
+  const auto folder = finishedMeeting("Revisão trimestral");
+  std::vector<std::string> issues;
+  const auto report = [&](const std::string& line) { issues.push_back(line); };
+  const auto first = ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock, report);
+  const auto again = ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock, report);
+  EXPECT_EQ(first.size(), 2u);
+  EXPECT_EQ(first, again);
+  EXPECT_TRUE(issues.empty());
+  ASSERT_EQ(catalog->processingJobs()->size(), 2u);
+
+  ScriptedEngine engine;
+  TranscriptionWorker worker(*catalog, archive, clock);
+  for (int i = 0; i < 2; ++i) {
+    auto outcome = worker.runNext(engine);
+    ASSERT_TRUE(outcome && *outcome) << (outcome ? "no job" : outcome.error().message);
+    EXPECT_EQ((*outcome)->result, TranscriptionJobOutcome::Result::published) << (*outcome)->detail;
+  }
+  EXPECT_FALSE(*worker.runNext(engine));
+  EXPECT_EQ(engine.inputs.size(), 4u);
+  EXPECT_EQ(engine.inputs[1].segmentIndex, 1u);
+
+  auto revisions = TranscriptArtifacts::loadAll(open(folder));
+  ASSERT_TRUE(revisions);
+  ASSERT_EQ(revisions->size(), 2u);
+  EXPECT_EQ(revisions->front().utterances.size(), 2u);
+  EXPECT_DOUBLE_EQ(revisions->front().utterances[1].start, 2.0);
+  for (const auto& job : *catalog->processingJobs()) EXPECT_EQ(job.state, ProcessingJobState::succeeded);
+
+  auto hits = catalog->search("orcamento mic");
+  ASSERT_TRUE(hits) << hits.error().message;
+  EXPECT_EQ(hits->size(), 2u);
+}
+
+TEST_F(TranscriptionPipelineTest, EngineFailuresAreRetriedUntilTheAttemptsRunOut) {
+  const auto folder = finishedMeeting("Falha");
+  Meeting meeting = *archive.read(folder);
+  meeting.primaryMic = std::nullopt;  // only the application audio
+  ASSERT_TRUE(archive.save(meeting, folder));
+  ASSERT_EQ(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock).size(), 1u);
+
+  ScriptedEngine engine;
+  engine.failWith = "The model file is missing.";
+  TranscriptionWorker worker(*catalog, archive, clock, WorkerSettings{300, 60, std::nullopt});
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto outcome = worker.runNext(engine);
+    ASSERT_TRUE(outcome && *outcome);
+    EXPECT_EQ((*outcome)->result, TranscriptionJobOutcome::Result::failed);
+    EXPECT_FALSE(*worker.runNext(engine));  // not due until the retry delay has passed
+    clock.advance(61);
+  }
+  const auto jobs = *catalog->processingJobs();
+  EXPECT_EQ(jobs[0].state, ProcessingJobState::failed);
+  EXPECT_EQ(jobs[0].lastError, "The model file is missing.");
+  EXPECT_TRUE(TranscriptArtifacts::loadAll(open(folder))->empty());
+  EXPECT_TRUE(std::holds_alternative<PostRecordingProcessing::Failed>(
+      PostRecordingProcessing::progress(jobs, meeting.id)));
+}
+
+TEST_F(TranscriptionPipelineTest, AChangedSegmentAfterPlanningFailsTheJob) {
+  const auto folder = finishedMeeting("Mudança");
+  ASSERT_EQ(ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock).size(), 2u);
+  Meeting meeting = *archive.read(folder);
+  for (Segment& segment : meeting.segments) segment.duration = 1.5;
+  ASSERT_TRUE(archive.save(meeting, folder));
+  ScriptedEngine engine;
+  TranscriptionWorker worker(*catalog, archive, clock);
+  auto outcome = worker.runNext(engine);
+  ASSERT_TRUE(outcome && *outcome);
+  EXPECT_EQ((*outcome)->result, TranscriptionJobOutcome::Result::failed);
+  EXPECT_EQ((*outcome)->detail, "The committed audio changed after this job was planned; plan the meeting again.");
+  EXPECT_TRUE(engine.inputs.empty());
+}
+
+TEST_F(TranscriptionPipelineTest, ReconcilesRequestFilesOnceAndRefusesForeignOnes) {
+  const auto folder = finishedMeeting("Pedidos");
+  const Meeting meeting = *archive.read(folder);
+  std::filesystem::create_directories(folder / "processing" / "requests");
+  ProcessingRequest request;
+  request.kind = ProcessingKind::summary;
+  request.meetingID = meeting.id;
+  request.directory = folder.string() + "/";
+  request.sourceID = "speaker:0";
+  request.inputFingerprint = "transcripts";
+  request.model = "notes";
+  request.modelFingerprint = "notes-1";
+  request.language = "pt";
+  writeText(folder / "processing" / "requests" / "summary.json", encodeCompact(request.toJson()));
+  ProcessingRequest foreign = request;
+  foreign.meetingID = "ANOTHER";
+  writeText(folder / "processing" / "requests" / "foreign.json", encodeCompact(foreign.toJson()));
+  ProcessingRequest moved = request;
+  moved.directory = "/elsewhere/meeting";
+  writeText(folder / "processing" / "requests" / "moved.json", encodeCompact(moved.toJson()));
+  ProcessingRequest bound = request;
+  bound.sourceID = "speaker:1";
+  bound.identityDirectory = "/first/location";
+  writeText(folder / "processing" / "requests" / "bound.json", encodeCompact(bound.toJson()));
+  writeText(folder / "processing" / "requests" / "notes.txt", "not a request");
+
+  std::vector<std::string> issues;
+  const auto report = [&](const std::string& line) { issues.push_back(line); };
+  ASSERT_TRUE(ProcessingPlanner::reconcile(open(folder), *catalog, RequestSelection::all, clock, report));
+  ASSERT_TRUE(ProcessingPlanner::reconcile(open(folder), *catalog, RequestSelection::all, clock, report));
+  EXPECT_EQ(catalog->processingJobs()->size(), 1u);
+  ASSERT_EQ(issues.size(), 6u);
+  EXPECT_EQ(issues[0], "bound.json: Processing relocation identity does not match this recording");
+  EXPECT_EQ(issues[1], "foreign.json: Processing request belongs to another archive");
+  EXPECT_EQ(issues[2], "moved.json: Processing request belongs to another archive");
+
+  // Once the folder carries the identity the request names, the bound request is entered too.
+  ProcessingLocation location{1, meeting.id, folder.string(), "/first/location"};
+  writeText(folder / ProcessingLocation::kFileName, encodePretty(location.toJson()));
+  issues.clear();
+  ASSERT_TRUE(ProcessingPlanner::reconcile(open(folder), *catalog, RequestSelection::speakerSummariesOnly, clock,
+                                           report));
+  EXPECT_EQ(catalog->processingJobs()->size(), 2u);
+
+  // A relocation identity file that is a symbolic link is refused, not followed.
+  std::filesystem::remove(folder / ProcessingLocation::kFileName);
+  writeText(temp.path() / "planted.json", encodePretty(location.toJson()));
+  std::filesystem::create_symlink(temp.path() / "planted.json", folder / ProcessingLocation::kFileName);
+  issues.clear();
+  EXPECT_TRUE(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock, report).empty());
+  ASSERT_EQ(issues.size(), 2u);
+  EXPECT_EQ(issues[0], "Source app: Invalid processing relocation metadata");
+}
+
+TEST_F(TranscriptionPipelineTest, TranscriptionOffPlansNothingUntilRequested) {
+  const auto folder = finishedMeeting("Sem transcrição");
+  Meeting meeting = *archive.read(folder);
+  meeting.recordingOptions = RecordingOptions{false, true, true, false};
+  ASSERT_TRUE(archive.save(meeting, folder));
+  EXPECT_TRUE(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock).empty());
+  auto requested = requestPostRecordingProcessing(archive, folder, meeting.id, clock.now(), std::nullopt);
+  ASSERT_TRUE(requested) << requested.error().message;
+  EXPECT_EQ(ProcessingPlanner::enqueue(*requested, open(folder), model, *catalog, clock).size(), 2u);
+}
+
+}  // namespace
+}  // namespace korvel
