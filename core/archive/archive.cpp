@@ -199,6 +199,8 @@ std::vector<ArchivedSession> Archive::sessions(const ArchiveReport& report) cons
   walk(*root, root_, report, found);
   std::sort(found.begin(), found.end(), [](const ArchivedSession& a, const ArchivedSession& b) {
     if (a.meeting.startedAt != b.meeting.startedAt) return a.meeting.startedAt > b.meeting.startedAt;
+    // Within one second, the later capture-host reading was started later.
+    if (a.meeting.hostStart != b.meeting.hostStart) return a.meeting.hostStart > b.meeting.hostStart;
     return a.folder < b.folder;
   });
   return found;
@@ -232,7 +234,10 @@ Status Archive::saveManifest(const Meeting& meeting, const Dir& folder) {
   auto existing = folder.info(kManifestFileName);
   if (existing && existing->kind != EntryKind::file)
     return makeError(ErrorCode::Denied, "The meeting manifest must be a regular file, not a symbolic link.");
-  auto written = folder.writeAtomic(kManifestFileName, encodeManifest(meeting));
+  // Every rule a reader enforces is enforced here too: a manifest that would not read back is never written.
+  const std::string bytes = encodeManifest(meeting);
+  TRY(decodeManifest(bytes));
+  auto written = folder.writeAtomic(kManifestFileName, bytes);
   if (!written) return makeError(written.error().code, "The meeting manifest could not be saved.");
   return okStatus();
 }

@@ -128,6 +128,18 @@ TEST(ArchiveTest, SymbolicLinksAreRefusedAtEveryLevel) {
   EXPECT_EQ(treeFingerprint(f.temp.path()), before);
 }
 
+TEST(ArchiveTest, SaveRefusesWhatReadingWouldRefuse) {
+  ArchiveSandbox f;
+  const fs::path folder = f.addMeeting("Valid");
+  Meeting meeting = f.archive.read(folder).value();
+  meeting.segments.push_back(Segment{"s1", "nobody", "a.wav", 0, 30, 1, std::string(64, 'a')});
+  const std::string before = treeFingerprint(f.temp.path());
+  EXPECT_EQ(f.archive.save(meeting, folder).error().code, ErrorCode::Corrupt);
+  meeting.segments.back() = Segment{"s1", "mic", "a.wav", 0, -5, 1, std::string(64, 'a')};
+  EXPECT_EQ(f.archive.save(meeting, folder).error().code, ErrorCode::Corrupt);
+  EXPECT_EQ(treeFingerprint(f.temp.path()), before);
+}
+
 TEST(ArchiveTest, OversizedManifestIsRefused) {
   ArchiveSandbox f;
   const fs::path folder = f.addMeeting("Big");
