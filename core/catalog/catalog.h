@@ -119,7 +119,10 @@ class Catalog {
   // Replaces every meeting and transcript row with what the archive holds (jobs stay).
   Result<CatalogSummary> rebuild(const Archive& archive, const CatalogProgress& progress = {});
   // Brings the catalog in line with the archive, re-indexing only meetings whose revisions
-  // changed; unchanged revisions are recognised without reading their files.
+  // changed. Published revisions never change, so a meeting whose revision folders are exactly
+  // the catalogued ones (each track's latest with its utterances) is not read at all; a revision
+  // id reused with other content is therefore found when its meeting is next read, and always
+  // by rebuild.
   Result<CatalogSummary> refresh(const Archive& archive, const CatalogProgress& progress = {});
 
   // Keyword search over the current revisions: every term must match, best BM25 first.

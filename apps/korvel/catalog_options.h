@@ -1,0 +1,58 @@
+#pragma once
+// The --catalog FILE option of the catalog and processing commands, and where the catalog of an
+// archive lives when it is not given: "<application data>/catalogs/<archive key>.sqlite", one
+// file per archive, so that two archives never share a catalog.
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "apps/korvel/archive_options.h"
+#include "apps/korvel/cli.h"
+#include "core/catalog/catalog.h"
+#include "platform/crypto.h"
+
+namespace korvel::cli {
+
+struct CatalogOptions {
+  std::string catalog;  // empty: the archive's default catalog file
+};
+
+// Adds --catalog to `command`; use with addArchiveOptions.
+inline std::shared_ptr<CatalogOptions> addCatalogOptions(CLI::App& command) {
+  auto options = std::make_shared<CatalogOptions>();
+  command.add_option("--catalog", options->catalog, "Catalog database (default: one per archive in the application data folder)")
+      ->type_name("FILE");
+  return options;
+}
+
+// The first 16 hexadecimal digits of SHA-256 over the archive root's absolute path.
+inline std::string archiveCatalogKey(const std::filesystem::path& archiveRoot) {
+  std::string path = std::filesystem::absolute(archiveRoot).lexically_normal().string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return sha256Hex(path).substr(0, 16);
+}
+
+inline std::filesystem::path defaultCatalogFile(const std::filesystem::path& archiveRoot, const Context& context) {
+  return context.folders.applicationSupport / "catalogs" / (archiveCatalogKey(archiveRoot) + ".sqlite");
+}
+
+inline std::filesystem::path catalogFile(const CatalogOptions& options, const Archive& archive, const Context& context) {
+  if (!options.catalog.empty()) return std::filesystem::absolute(options.catalog);
+  return defaultCatalogFile(archive.root(), context);
+}
+
+// The open catalog (created with its folders when missing), or the failure already reported.
+inline std::unique_ptr<Catalog> openCatalogOrReport(const CatalogOptions& options, const Archive& archive,
+                                                    Context& context) {
+  auto catalog = Catalog::open(catalogFile(options, archive, context));
+  if (!catalog) {
+    reportFailure(context, catalog.error());
+    return nullptr;
+  }
+  return std::move(*catalog);
+}
+
+}  // namespace korvel::cli
