@@ -15,6 +15,8 @@
 namespace korvel {
 namespace {
 
+constexpr double kAbandonedStagingSeconds = 3600;
+
 class ProgramEngine final : public TranscriptionEngine {
  public:
   explicit ProgramEngine(std::string program) : program_(std::move(program)) {}
@@ -140,6 +142,9 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
   // instead of publishing a second machine transcript of the same track.
   document->id = job.id;
 
+  // A publisher killed mid-way leaves its staging folder; an hour is far longer than any
+  // publication takes, so older ones are abandoned and safe to remove.
+  (void)TranscriptArtifacts::removeAbandonedStaging(*folder, clock_.now(), kAbandonedStagingSeconds);
   auto published = catalog_.publishJob(job.id, token, now(), [&]() -> Status {
     auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder));
     if (existing && existing->processingJobID == job.id) {
