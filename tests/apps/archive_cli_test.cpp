@@ -4,8 +4,7 @@
 
 #include <filesystem>
 
-#include "tests/apps/cli_invocation.h"
-#include "tests/core/archive/trash_fixtures.h"
+#include "tests/apps/archive_cli_fixture.h"
 
 namespace korvel::cli {
 namespace {
@@ -16,19 +15,7 @@ using korvel::testing::readText;
 using korvel::testing::treeFingerprint;
 using korvel::testing::writeText;
 
-class ArchiveCliTest : public korvel::testing::ArchiveFixture {
- protected:
-  CliResult korvel(std::vector<std::string> arguments) {
-    return invokeCli(arguments, {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}, &clock);
-  }
-  void expectRefusal(const std::vector<std::string>& arguments, const std::string& message) {
-    const std::string before = treeFingerprint(temp.path());
-    const auto result = korvel(arguments);
-    EXPECT_EQ(result.code, kExitFailed);
-    EXPECT_EQ(result.err, message + "\n");
-    EXPECT_EQ(treeFingerprint(temp.path()), before);
-  }
-};
+using ArchiveCliTest = ArchiveCliFixture;
 
 TEST_F(ArchiveCliTest, ListsNewestFirstAndReportsUnreadableManifests) {
   auto older = addMeeting(archive, clock, "Older", {"a"});

@@ -6,8 +6,7 @@
 #include <sstream>
 
 #include "platform/crypto.h"
-#include "tests/apps/cli_invocation.h"
-#include "tests/core/archive/trash_fixtures.h"
+#include "tests/apps/archive_cli_fixture.h"
 
 namespace korvel::cli {
 namespace {
@@ -16,11 +15,8 @@ namespace fs = std::filesystem;
 using korvel::testing::readText;
 using korvel::testing::treeFingerprint;
 
-class CaptureCliTest : public korvel::testing::ArchiveFixture {
+class CaptureCliTest : public ArchiveCliFixture {
  protected:
-  CliResult korvel(std::vector<std::string> arguments) {
-    return invokeCli(arguments, {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}, &clock);
-  }
   std::vector<MeetingEvent> events(const fs::path& folder) {
     std::vector<MeetingEvent> result;
     std::istringstream in(readText(folder / "events.jsonl"));

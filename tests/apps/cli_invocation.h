@@ -21,8 +21,12 @@ struct CliResult {
 // Environment variables the tool sees; nothing from the real process environment leaks in.
 using CliEnvironment = std::map<std::string, std::string>;
 
+// Whether the tool believes standard output is a terminal (progress bars are drawn only then).
+enum class Terminal { no, yes };
+
 inline CliResult invokeCli(const std::vector<std::string>& arguments, const CliEnvironment& variables = {},
-                           ManualClock* clock = nullptr, RecordingSleeper* sleeper = nullptr) {
+                           ManualClock* clock = nullptr, RecordingSleeper* sleeper = nullptr,
+                           Terminal terminal = Terminal::no) {
   std::ostringstream out, err;
   ManualClock ownClock;
   ManualClock& usedClock = clock ? *clock : ownClock;
@@ -34,6 +38,7 @@ inline CliResult invokeCli(const std::vector<std::string>& arguments, const CliE
     return found->second;
   };
   Context context{out, err, environment, resolveFolders(environment), usedClock, usedSleeper};
+  context.outIsTerminal = terminal == Terminal::yes;
   const int code = run(arguments, context);
   return {code, out.str(), err.str()};
 }

@@ -5,13 +5,11 @@
 #include <sys/stat.h>
 
 #include "core/archive/archive.h"
-#include "tests/apps/cli_invocation.h"
-#include "tests/support/temp_dir.h"
+#include "tests/apps/archive_cli_fixture.h"
 
 namespace korvel::cli {
 namespace {
 
-using korvel::testing::TempDir;
 using korvel::testing::writeText;
 
 std::string engineOutput(const std::string& text) {
@@ -19,9 +17,10 @@ std::string engineOutput(const std::string& text) {
          R"("}]})";
 }
 
-class ProcessCliTest : public ::testing::Test {
+class ProcessCliTest : public ArchiveCliFixture {
  protected:
   void SetUp() override {
+    ArchiveCliFixture::SetUp();
     Meeting meeting = Meeting::create("Launch review", 0,
                                       {{"app", "Meeting audio", "audio"}, {"mic", "Built-in", "microphone"}},
                                       std::string("mic"), clock, "UTC");
@@ -39,16 +38,6 @@ class ProcessCliTest : public ::testing::Test {
     ASSERT_TRUE(archive.save(meeting, folder));
   }
 
-  CliResult korvel(std::vector<std::string> arguments) {
-    const bool usesCatalog = arguments.front() == "process";
-    arguments.insert(arguments.end(), {"--archive", archive.root().string()});
-    if (usesCatalog) arguments.insert(arguments.end(), {"--catalog", (temp.path() / "catalog.sqlite").string()});
-    return invokeCli(arguments, {{"KORVEL_HOME", (temp.path() / "home").string()}}, &clock);
-  }
-
-  TempDir temp;
-  ManualClock clock;
-  Archive archive{temp.path() / "Archive", clock, "UTC"};
   std::string id;
   std::filesystem::path folder;
 };

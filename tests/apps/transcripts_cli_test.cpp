@@ -4,13 +4,10 @@
 
 #include "core/archive/archive.h"
 #include "core/catalog/transcript_document.h"
-#include "tests/apps/cli_invocation.h"
-#include "tests/support/temp_dir.h"
+#include "tests/apps/archive_cli_fixture.h"
 
 namespace korvel::cli {
 namespace {
-
-using korvel::testing::TempDir;
 
 TranscriptDocument revision(const Meeting& meeting, std::string id, double createdAt,
                             std::optional<std::string> parent = std::nullopt) {
@@ -29,9 +26,10 @@ TranscriptDocument revision(const Meeting& meeting, std::string id, double creat
   return document;
 }
 
-class TranscriptsCliTest : public ::testing::Test {
+class TranscriptsCliTest : public ArchiveCliFixture {
  protected:
   void SetUp() override {
+    ArchiveCliFixture::SetUp();
     Meeting meeting = Meeting::create("Budget", 0, {{"app", "Meeting audio", "audio"}}, std::nullopt, clock, "UTC");
     meeting.state = SessionState::finalized;
     id = meeting.id;
@@ -41,15 +39,6 @@ class TranscriptsCliTest : public ::testing::Test {
     ASSERT_TRUE(TranscriptArtifacts::save(revision(meeting, "fixed", 1000, std::string("machine")), folder));
   }
 
-  CliResult korvel(std::vector<std::string> arguments) {
-    arguments.push_back("--archive");
-    arguments.push_back(archive.root().string());
-    return invokeCli(arguments, {{"KORVEL_HOME", (temp.path() / "home").string()}}, &clock);
-  }
-
-  TempDir temp;
-  ManualClock clock;
-  Archive archive{temp.path() / "Archive", clock, "UTC"};
   std::string id;
   std::filesystem::path folder;
 };

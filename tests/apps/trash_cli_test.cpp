@@ -5,8 +5,7 @@
 #include <filesystem>
 
 #include "core/archive/restore_record.h"
-#include "tests/apps/cli_invocation.h"
-#include "tests/core/archive/trash_fixtures.h"
+#include "tests/apps/archive_cli_fixture.h"
 
 namespace korvel::cli {
 namespace {
@@ -16,21 +15,7 @@ using korvel::testing::addMeeting;
 using korvel::testing::treeFingerprint;
 using korvel::testing::writeText;
 
-class TrashCliTest : public korvel::testing::ArchiveFixture {
- protected:
-  void SetUp() override { fs::create_directories(root); }
-  CliResult korvel(std::vector<std::string> arguments) {
-    return invokeCli(arguments, {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}, &clock);
-  }
-  // A refused command: exit 1, the sentence alone on standard error, nothing changed.
-  void expectRefusal(const std::vector<std::string>& arguments, const std::string& message) {
-    const std::string before = treeFingerprint(temp.path());
-    const auto result = korvel(arguments);
-    EXPECT_EQ(result.code, kExitFailed);
-    EXPECT_EQ(result.err, message + "\n");
-    EXPECT_EQ(treeFingerprint(temp.path()), before);
-  }
-};
+using TrashCliTest = ArchiveCliFixture;
 
 TEST_F(TrashCliTest, TrashListAndRestoreByEntryOrIdentifier) {
   auto session = addMeeting(archive, clock, "Weekly sync", {"audio"});

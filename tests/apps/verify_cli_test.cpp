@@ -5,8 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "tests/apps/cli_invocation.h"
-#include "tests/core/archive/trash_fixtures.h"
+#include "tests/apps/archive_cli_fixture.h"
 
 namespace korvel::cli {
 namespace {
@@ -16,11 +15,7 @@ using korvel::testing::addMeeting;
 using korvel::testing::treeFingerprint;
 using korvel::testing::writeText;
 
-class VerifyCliTest : public korvel::testing::ArchiveFixture {
- protected:
-  CliEnvironment environment() const { return {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}; }
-  CliResult korvel(std::vector<std::string> arguments) { return invokeCli(arguments, environment(), &clock); }
-};
+using VerifyCliTest = ArchiveCliFixture;
 
 TEST_F(VerifyCliTest, IntactMeetingExitsZeroWithOneLinePerFile) {
   auto session = addMeeting(archive, clock, "Intact", {"first", "second"});
@@ -74,20 +69,11 @@ TEST_F(VerifyCliTest, DamagedOrUnfinishedMeetingsExitOne) {
 
 TEST_F(VerifyCliTest, DrawsAProgressBarOnATerminal) {
   auto session = addMeeting(archive, clock, "Intact", {std::string(3'000'000, 'a')});
-  std::ostringstream out, err;
-  RecordingSleeper sleeper(&clock);
-  const auto variables = environment();
-  EnvironmentLookup lookup = [variables](const std::string& name) -> std::optional<std::string> {
-    auto found = variables.find(name);
-    if (found == variables.end()) return std::nullopt;
-    return found->second;
-  };
-  Context context{out, err, lookup, resolveFolders(lookup), clock, sleeper};
-  context.outIsTerminal = true;
-  EXPECT_EQ(run({"verify", session.meeting.id}, context), kExitOk);
-  EXPECT_NE(err.str().find("\r[##############################] 100%  1/1 files"), std::string::npos) << err.str();
-  EXPECT_NE(err.str().find("mic-0.m4a"), std::string::npos);
-  EXPECT_NE(out.str().find("1 of 1 original files verified."), std::string::npos);
+  const auto result = korvel({"verify", session.meeting.id}, Terminal::yes);
+  EXPECT_EQ(result.code, kExitOk);
+  EXPECT_NE(result.err.find("\r[##############################] 100%  1/1 files"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("mic-0.m4a"), std::string::npos);
+  EXPECT_NE(result.out.find("1 of 1 original files verified."), std::string::npos);
 }
 
 }  // namespace
