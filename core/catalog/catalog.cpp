@@ -185,7 +185,8 @@ Status Catalog::ensureMeeting(const Meeting& meeting, const std::filesystem::pat
        std::string(toString(meeting.state))});
 }
 
-Status Catalog::indexRevision(const TranscriptDocument& transcript, const std::string& fingerprint) {
+Status Catalog::indexRevision(const TranscriptDocument& transcript, const std::string& fingerprint,
+                              TrackRows rows) {
   std::optional<std::string> stored;
   TRY(query("SELECT fingerprint FROM transcripts WHERE id=?", {transcript.id},
             [&](const Row& row) -> Status {
@@ -193,12 +194,27 @@ Status Catalog::indexRevision(const TranscriptDocument& transcript, const std::s
               return okStatus();
             }));
   if (stored && *stored != fingerprint) return CatalogError::invalid(kReusedRevision);
+  // The utterances table can only be searched by its text, so a delete by track reads every
+  // row. Utterances are only ever added after their revision's row, so a track without any
+  // catalogued revision has none to delete.
+  bool trackCatalogued = false;
+  if (rows == TrackRows::unknown) {
+    TRY(query("SELECT 1 FROM transcripts WHERE meeting_id=? AND source_id=? LIMIT 1",
+              {transcript.meetingID, transcript.sourceID}, [&](const Row&) -> Status {
+                trackCatalogued = true;
+                return okStatus();
+              }));
+  }
   TRY(execute(
       "INSERT INTO transcripts(id,meeting_id,source_id,created,parent_id,model,language,fingerprint) "
       "VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(id) DO NOTHING",
       {transcript.id, transcript.meetingID, transcript.sourceID, transcript.createdAt.secondsSince1970,
        optionalText(transcript.parentVersionID), transcript.model, transcript.language, fingerprint}));
-  TRY(execute("DELETE FROM utterances WHERE meeting_id=? AND source_id=?", {transcript.meetingID, transcript.sourceID}));
+  if (rows == TrackRows::kept) return okStatus();
+  if (trackCatalogued) {
+    TRY(execute("DELETE FROM utterances WHERE meeting_id=? AND source_id=?",
+                {transcript.meetingID, transcript.sourceID}));
+  }
   if (transcript.utterances.empty()) return okStatus();
 
   if (!database_) return CatalogError::sqlite(kClosed);
@@ -219,6 +235,17 @@ Status Catalog::indexRevision(const TranscriptDocument& transcript, const std::s
     }
     if (sqlite3_step(statement) != SQLITE_DONE) return lastError();
     if (sqlite3_reset(statement) != SQLITE_OK) return lastError();
+  }
+  return okStatus();
+}
+
+Status Catalog::indexLineage(const std::vector<TranscriptDocument>& lineage,
+                             const std::map<std::string, std::string>& fingerprints) {
+  // Each revision replaces its track's utterances, so only the last of each track leaves any.
+  const auto latest = latestRevisionsBySource(lineage);
+  for (const TranscriptDocument& document : lineage) {
+    const bool last = latest.at(document.sourceID).id == document.id;
+    TRY(indexRevision(document, fingerprints.at(document.id), last ? TrackRows::cleared : TrackRows::kept));
   }
   return okStatus();
 }

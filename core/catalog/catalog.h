@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -160,7 +161,15 @@ class Catalog {
   Status query(const char* sql, const std::vector<Value>& values, const RowHandler& row);
   // "BEGIN IMMEDIATE" … "COMMIT", or a savepoint when already inside a transaction.
   Status transaction(const std::function<Status()>& body);
-  Status indexRevision(const TranscriptDocument& transcript, const std::string& fingerprint);
+  // What indexing may assume about the track's utterance rows: `unknown` looks them up;
+  // `cleared` (the caller deleted the meeting's rows in this transaction) skips the delete;
+  // `kept` records the revision without touching utterances, for a revision a later one of
+  // the same track replaces within the same transaction anyway.
+  enum class TrackRows { unknown, cleared, kept };
+  Status indexRevision(const TranscriptDocument& transcript, const std::string& fingerprint,
+                       TrackRows rows = TrackRows::unknown);
+  // Indexes a loaded lineage whose meeting has no utterance rows left in this transaction.
+  Status indexLineage(const std::vector<TranscriptDocument>& lineage, const std::map<std::string, std::string>& fingerprints);
   Status deleteMeetingRows(const std::string& id);
   struct State;
   Result<State> readState();

@@ -183,10 +183,8 @@ Result<CatalogSummary> Catalog::rebuild(const Archive& archive, const CatalogPro
     for (size_t i = 0; i < meetings.size(); ++i) {
       const ArchiveMeeting& meeting = meetings[i];
       TRY(upsert(meeting.session.meeting, meeting.session.folder));
-      for (const TranscriptDocument& document : *meeting.lineage) {
-        TRY(indexRevision(document, meeting.fingerprints.at(document.id)));
-        summary.revisionsIndexed += 1;
-      }
+      TRY(indexLineage(*meeting.lineage, meeting.fingerprints));
+      summary.revisionsIndexed += meeting.lineage->size();
       if (!meeting.lineage->empty()) summary.meetingsIndexed += 1;
       for (const auto& [track, document] : latestRevisionsBySource(*meeting.lineage)) {
         summary.utterancesIndexed += document.utterances.size();
@@ -219,7 +217,9 @@ Result<CatalogSummary> Catalog::refresh(const Archive& archive, const CatalogPro
     for (const ArchiveMeeting& meeting : meetings) archived.insert(meeting.session.meeting.id);
     for (const std::string& id : state.meetings) {
       if (archived.count(id)) continue;
-      TRY(deleteMeetingRows(id));
+      if (state.counts.count(id)) TRY(execute("DELETE FROM utterances WHERE meeting_id=?", {id}));
+      TRY(execute("DELETE FROM transcripts WHERE meeting_id=?", {id}));
+      TRY(execute("DELETE FROM meetings WHERE id=?", {id}));
       result.meetingsRemoved += 1;
     }
     for (size_t i = 0; i < meetings.size(); ++i) {
@@ -238,12 +238,12 @@ Result<CatalogSummary> Catalog::refresh(const Archive& archive, const CatalogPro
           }
         }
       }
-      TRY(execute("DELETE FROM utterances WHERE meeting_id=?", {id}));
+      // The aggregate counts say whether the meeting has utterance rows; a delete by meeting
+      // reads the whole table, so it is skipped when there is nothing to find.
+      if (state.counts.count(id)) TRY(execute("DELETE FROM utterances WHERE meeting_id=?", {id}));
       TRY(execute("DELETE FROM transcripts WHERE meeting_id=?", {id}));
-      for (const TranscriptDocument& document : *meeting.lineage) {
-        TRY(indexRevision(document, meeting.fingerprints.at(document.id)));
-        result.revisionsIndexed += 1;
-      }
+      TRY(indexLineage(*meeting.lineage, meeting.fingerprints));
+      result.revisionsIndexed += meeting.lineage->size();
       for (const auto& [track, document] : latestRevisionsBySource(*meeting.lineage)) {
         result.utterancesIndexed += document.utterances.size();
       }

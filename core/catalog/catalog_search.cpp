@@ -45,7 +45,9 @@ std::string fileURL(const std::filesystem::path& folder) {
 }  // namespace
 
 std::string searchExpression(std::string_view query) {
-  const std::string capped = graphemePrefix(query, kMaximumQueryCharacters);
+  // A character is at least one byte, so a short query needs no counting.
+  const std::string capped =
+      query.size() <= kMaximumQueryCharacters ? std::string(query) : graphemePrefix(query, kMaximumQueryCharacters);
   std::vector<std::string> terms;
   for (const RegexMatch& match : termPattern().findAll(capped)) {
     std::string term = match.groups.size() > 0 && match.groups[0] ? *match.groups[0]
