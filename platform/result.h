@@ -31,15 +31,17 @@ class [[nodiscard]] Result {
 
   T& value() & { return std::get<0>(state_); }
   const T& value() const& { return std::get<0>(state_); }
-  T&& value() && { return std::get<0>(std::move(state_)); }
+  // Rvalue access hands the value out by value, so `for (auto& x : *f())` and the like never
+  // refer into a temporary that has already gone.
+  T value() && { return std::get<0>(std::move(state_)); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
-  T&& operator*() && { return std::move(*this).value(); }
+  T operator*() && { return std::move(*this).value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
   const Error& error() const& { return std::get<1>(state_); }
-  Error&& error() && { return std::get<1>(std::move(state_)); }
+  Error error() && { return std::get<1>(std::move(state_)); }
 
   T valueOr(T fallback) const& { return ok() ? value() : std::move(fallback); }
 
@@ -58,7 +60,7 @@ class [[nodiscard]] Result<void> {
   void value() const {}
 
   const Error& error() const& { return *error_; }
-  Error&& error() && { return std::move(*error_); }
+  Error error() && { return std::move(*error_); }
 
  private:
   std::optional<Error> error_;
