@@ -28,9 +28,9 @@ std::optional<std::filesystem::path> findProgram(const std::string& name) {
   std::string_view rest = path ? path : "/usr/local/bin:/usr/bin:/bin";
   while (true) {
     const auto colon = rest.find(':');
-    std::string folder(rest.substr(0, colon));
-    if (folder.empty()) folder = ".";
-    const auto candidate = std::filesystem::path(folder) / name;
+    const std::string_view entry = rest.substr(0, colon);
+    // An empty PATH entry means the current folder.
+    const auto candidate = (entry.empty() ? std::filesystem::path(".") : std::filesystem::path(entry)) / name;
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     if (colon == std::string_view::npos) return std::nullopt;
     rest.remove_prefix(colon + 1);
