@@ -1,5 +1,9 @@
 // Reconciliation with a real archive: refresh after every kind of change ends where rebuild does.
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "core/archive/trash.h"
@@ -139,6 +143,36 @@ TEST_F(CatalogReconcileTest, RebuildReportsProgressAndKeepsJobs) {
   EXPECT_EQ(summary->transcriptFilesRead, 3u);
   EXPECT_EQ(catalog->search("word")->size(), 3u);
   EXPECT_EQ(catalog->processingJobs()->size(), 1u);
+}
+
+TEST_F(CatalogReconcileTest, AWriterKilledInsideItsTransactionLeavesTheCatalogAsItWas) {
+  for (int i = 0; i < 4; ++i) {
+    auto [meeting, folder] = box.addMeeting("Meeting " + std::to_string(i), 1'700'000'000 + i * 1000);
+    CatalogSandbox::publish(folder, makeRevision("R" + std::to_string(i), meeting.id, "mic", 10, {"before"}));
+  }
+  ASSERT_TRUE(catalog->refresh(box.archive));
+  const std::string before = dumpCatalog(box.databaseFile, true);
+
+  // A rebuild in another process dies half-way through writing.
+  const pid_t writer = fork();
+  if (writer == 0) {
+    auto own = Catalog::open(box.databaseFile);
+    if (!own) _exit(10);
+    (void)(*own)->rebuild(box.archive, [](CatalogPhase phase, size_t done, size_t) {
+      if (phase == CatalogPhase::indexing && done == 2) raise(SIGKILL);
+    });
+    _exit(11);
+  }
+  int status = 0;
+  waitpid(writer, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+
+  EXPECT_EQ(dumpCatalog(box.databaseFile, true), before);
+  catalog.reset();
+  catalog = box.open();
+  EXPECT_EQ(catalog->search("before")->size(), 4u);
+  refreshMatchesRebuild();
 }
 
 }  // namespace
