@@ -61,6 +61,9 @@ double indexRaw(const fs::path& file, size_t meetings, size_t utterances) {
                      "VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(id) DO NOTHING",
                      -1, &insertTranscript, nullptr);
   sqlite3_prepare_v2(db, "DELETE FROM utterances WHERE meeting_id=? AND source_id=?", -1, &clear, nullptr);
+  sqlite3_stmt* catalogued;
+  sqlite3_prepare_v2(db, "SELECT 1 FROM transcripts WHERE meeting_id=? AND source_id=? LIMIT 1", -1, &catalogued,
+                     nullptr);
   sqlite3_prepare_v2(db,
                      "INSERT INTO utterances(text,meeting_id,source_id,transcript_id,utterance_id,start,end) "
                      "VALUES(?,?,?,?,?,?,?)",
@@ -83,6 +86,12 @@ double indexRaw(const fs::path& file, size_t meetings, size_t utterances) {
     while (sqlite3_step(select) == SQLITE_ROW) {
     }
     sqlite3_reset(select);
+    // The utterances table can only be searched by text, so deleting a track's rows scans it
+    // all; like the catalog, skip the delete for a track with no revision yet.
+    sqlite3_bind_text(catalogued, 1, document.meetingID.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(catalogued, 2, document.sourceID.c_str(), -1, SQLITE_TRANSIENT);
+    const bool trackCatalogued = sqlite3_step(catalogued) == SQLITE_ROW;
+    sqlite3_reset(catalogued);
     sqlite3_bind_text(insertTranscript, 1, document.id.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(insertTranscript, 2, document.meetingID.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(insertTranscript, 3, document.sourceID.c_str(), -1, SQLITE_TRANSIENT);
@@ -94,10 +103,12 @@ double indexRaw(const fs::path& file, size_t meetings, size_t utterances) {
                       SQLITE_TRANSIENT);
     check(sqlite3_step(insertTranscript), db, "transcript");
     sqlite3_reset(insertTranscript);
-    sqlite3_bind_text(clear, 1, document.meetingID.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(clear, 2, document.sourceID.c_str(), -1, SQLITE_TRANSIENT);
-    check(sqlite3_step(clear), db, "clear");
-    sqlite3_reset(clear);
+    if (trackCatalogued) {
+      sqlite3_bind_text(clear, 1, document.meetingID.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(clear, 2, document.sourceID.c_str(), -1, SQLITE_TRANSIENT);
+      check(sqlite3_step(clear), db, "clear");
+      sqlite3_reset(clear);
+    }
     for (const TranscriptUtterance& utterance : document.utterances) {
       sqlite3_bind_text(insert, 1, utterance.text.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(insert, 2, document.meetingID.c_str(), -1, SQLITE_TRANSIENT);
@@ -112,7 +123,7 @@ double indexRaw(const fs::path& file, size_t meetings, size_t utterances) {
     exec(db, "COMMIT");
     elapsed += secondsSince(start);
   }
-  for (sqlite3_stmt* statement : {meeting, select, insertTranscript, clear, insert}) sqlite3_finalize(statement);
+  for (sqlite3_stmt* statement : {meeting, select, catalogued, insertTranscript, clear, insert}) sqlite3_finalize(statement);
   sqlite3_close(db);
   return elapsed;
 }
