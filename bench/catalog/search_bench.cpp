@@ -88,7 +88,7 @@ std::map<std::string, std::pair<double, double>> ratios;  // query kind → (med
 void BM_Search(benchmark::State& state, const char* kind, const char* query) {
   Corpus& data = corpus();
   const std::string expression = searchExpression(query);
-  const size_t repeats = environmentCount("KORVEL_BENCH_REPEATS", 25);
+  const size_t repeats = environmentCount("KORVEL_BENCH_REPEATS", 200);
   std::vector<double> ours, theirs;
   for (auto _ : state) {
     ours.clear();
