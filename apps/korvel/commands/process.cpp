@@ -168,7 +168,7 @@ void status(const Handles& handles, Context& context) {
   }
 }
 
-// Runs one claimed job and reports it; true when it published.
+// Reports one job's outcome (a line, or a JSON object collected for the end); true when it published.
 bool report(const TranscriptionJobOutcome& outcome, bool json, Json& outcomes, Context& context) {
   const bool published = outcome.result == TranscriptionJobOutcome::Result::published;
   if (json) {

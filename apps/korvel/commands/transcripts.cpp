@@ -34,8 +34,13 @@ std::optional<TranscriptDocument> chooseRevision(const std::vector<TranscriptDoc
   return std::nullopt;
 }
 
-std::optional<std::vector<TranscriptDocument>> loadLineage(const ArchiveOptions& options, const std::string& meetingID,
-                                                           Context& context) {
+// The meeting's opened folder and its revisions in lineage order.
+struct Revisions {
+  Dir folder;
+  std::vector<TranscriptDocument> lineage;
+};
+
+std::optional<Revisions> loadLineage(const ArchiveOptions& options, const std::string& meetingID, Context& context) {
   const Archive archive = openArchive(options, context);
   auto session = findMeetingOrReport(archive, meetingID, context);
   if (!session) return std::nullopt;
@@ -49,7 +54,7 @@ std::optional<std::vector<TranscriptDocument>> loadLineage(const ArchiveOptions&
     reportFailure(context, lineage.error());
     return std::nullopt;
   }
-  return std::move(*lineage);
+  return Revisions{std::move(*folder), std::move(*lineage)};
 }
 
 Json summaryJson(const TranscriptDocument& document) {
@@ -65,18 +70,18 @@ std::string clock(double seconds) {
 }
 
 void listRevisions(const ArchiveOptions& options, const std::string& meetingID, Context& context) {
-  auto lineage = loadLineage(options, meetingID, context);
-  if (!lineage) return;
+  auto revisions = loadLineage(options, meetingID, context);
+  if (!revisions) return;
   if (options.json) {
     Json items = Json::array();
-    for (const auto& document : *lineage) items.push_back(summaryJson(document));
+    for (const auto& document : revisions->lineage) items.push_back(summaryJson(document));
     return printJson(context, items);
   }
-  if (lineage->empty()) {
+  if (revisions->lineage.empty()) {
     context.out << "This meeting has no transcripts yet.\n";
     return;
   }
-  for (const auto& document : *lineage) {
+  for (const auto& document : revisions->lineage) {
     context.out << fmt::format("{}  {}  {}  {}  {} utterances{}\n", document.id, document.sourceID,
                                formatIso8601(document.createdAt), document.language, document.utterances.size(),
                                document.parentVersionID ? "  from " + *document.parentVersionID : "");
@@ -84,9 +89,9 @@ void listRevisions(const ArchiveOptions& options, const std::string& meetingID, 
 }
 
 void showRevision(const ArchiveOptions& options, const RevisionChoice& choice, Context& context) {
-  auto lineage = loadLineage(options, choice.meetingID, context);
-  if (!lineage) return;
-  auto document = chooseRevision(*lineage, choice, context);
+  auto revisions = loadLineage(options, choice.meetingID, context);
+  if (!revisions) return;
+  auto document = chooseRevision(revisions->lineage, choice, context);
   if (!document) return;
   if (options.json) return printJson(context, document->toJson());
   context.out << fmt::format("Revision {} of track {} ({}, {})\n", document->id, document->sourceID,
@@ -98,18 +103,13 @@ void showRevision(const ArchiveOptions& options, const RevisionChoice& choice, C
 }
 
 void exportRevision(const ArchiveOptions& options, const RevisionChoice& choice, Context& context) {
-  auto lineage = loadLineage(options, choice.meetingID, context);
-  if (!lineage) return;
-  auto document = chooseRevision(*lineage, choice, context);
+  auto revisions = loadLineage(options, choice.meetingID, context);
+  if (!revisions) return;
+  auto document = chooseRevision(revisions->lineage, choice, context);
   if (!document) return;
   // The stored rendering is the published one; printing it, not a fresh rendering, keeps
   // exports byte-identical to what other readers of the folder see.
-  const Archive archive = openArchive(options, context);
-  auto session = archive.find(choice.meetingID);
-  if (!session) return reportFailure(context, session.error());
-  auto folder = archive.openMeetingFolder(session->folder);
-  if (!folder) return reportFailure(context, folder.error());
-  auto revision = folder->openPath({TranscriptArtifacts::kFolderName, document->id});
+  auto revision = revisions->folder.openPath({TranscriptArtifacts::kFolderName, document->id});
   if (!revision) return reportFailure(context, revision.error());
   auto vtt = revision->readFile(TranscriptArtifacts::kRenditionName, TranscriptDocument::kMaximumDocumentBytes);
   if (!vtt) return reportFailure(context, vtt.error());
