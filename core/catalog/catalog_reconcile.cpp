@@ -155,9 +155,10 @@ namespace {
 
 Result<std::vector<ArchiveMeeting>> listArchive(const Archive& archive, CatalogSummary& summary) {
   std::vector<ArchiveMeeting> meetings;
-  for (ArchivedSession& session : archive.sessions([&](const std::filesystem::path& manifest, const Error& error) {
-         summary.problems.push_back(fmt::format("{}: {}", manifest.string(), error.message));
-       })) {
+  auto sessions = TRY(archive.completeSessions([&](const std::filesystem::path& manifest, const Error& error) {
+    summary.problems.push_back(fmt::format("{}: {}", manifest.string(), error.message));
+  }));
+  for (ArchivedSession& session : sessions) {
     ArchiveMeeting meeting{std::move(session), {}, {}, {}};
     meeting.revisionIDs = TRY(revisionFolderNames(archive, meeting.session.folder));
     meetings.push_back(std::move(meeting));

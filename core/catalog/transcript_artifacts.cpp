@@ -191,17 +191,20 @@ Status TranscriptArtifacts::save(const TranscriptDocument& document, const Dir& 
   TRY(stagingFolder.writeAtomic(kRenditionName, vtt(document), 0644, Replace::refuseExisting));
   if (probe) probe(PublishStep::renditionWritten);
 
-  const Status moved = transcripts.rename(staging, transcripts, document.id, Replace::refuseExisting);
+  // A move whose folder sync failed still published the revision: it is there for every reader,
+  // and a retry must find it rather than be told it failed.
+  auto moved = transcripts.rename(staging, transcripts, document.id, Replace::refuseExisting);
   if (!moved) {
     // Another publisher of the same id won the race.
     if (transcripts.info(document.id).ok()) return invalid("Transcript revision already exists");
-    return moved;
+    return std::move(moved).error();
   }
   return okStatus();
 }
 
-Status TranscriptArtifacts::save(const TranscriptDocument& document, const std::filesystem::path& meetingFolder) {
-  const Dir folder = TRY(Dir::openRoot(meetingFolder));
+Status TranscriptArtifacts::save(const TranscriptDocument& document, const std::filesystem::path& meetingFolder,
+                                 const FileSystem& fileSystem) {
+  const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
   return save(document, folder);
 }
 
@@ -216,9 +219,9 @@ Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(std:
 }
 
 Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(
-    std::string_view id, const std::filesystem::path& meetingFolder) {
+    std::string_view id, const std::filesystem::path& meetingFolder, const FileSystem& fileSystem) {
   if (!isValidRevisionID(id) || !meetingFolder.is_absolute()) return invalid("Invalid transcript revision location");
-  const Dir folder = TRY(Dir::openRoot(meetingFolder));
+  const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
   return loadRevision(id, folder);
 }
 
@@ -240,8 +243,9 @@ Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& 
   return lineageOrder(std::move(documents));
 }
 
-Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const std::filesystem::path& meetingFolder) {
-  const Dir folder = TRY(Dir::openRoot(meetingFolder));
+Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const std::filesystem::path& meetingFolder,
+                                                                     const FileSystem& fileSystem) {
+  const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
   return loadAll(folder);
 }
 

@@ -39,10 +39,12 @@ class TranscriptionEngine {
 // Runs an external program once per segment: `program --audio FILE --output FILE --duration S
 // --language L --model M --source ID --segment ID --segment-index N --meeting-title T`; the
 // program writes its JSON result to the output file and exits 0.
-std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program);
+std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program,
+                                                       const FileSystem& fs = FileSystem::posix());
 
 // Engine output already on disk (what `korvel process import` is given), one file per segment in order.
-std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs);
+std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs,
+                                                        const FileSystem& fs = FileSystem::posix());
 
 struct TranscriptionJobOutcome {
   enum class Result { published, failed, leaseLost };

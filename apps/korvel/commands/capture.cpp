@@ -4,8 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <stdlib.h>
-
 #include <cmath>
 #include <ostream>
 #include <set>
@@ -53,17 +51,18 @@ Result<std::vector<Source>> parseSources(const std::string& list) {
 // enters the meeting folder through the archive's own no-follow atomic write.
 class Scratch {
  public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "korvel-capture-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
+  explicit Scratch(const FileSystem& files) : files_(files) {
+    auto made = files.makeTemporaryFolder("korvel-capture-");
+    if (made) path_ = std::move(*made);
   }
   ~Scratch() {
-    std::error_code error;
-    if (!path_.empty()) fs::remove_all(path_, error);
+    if (!path_.empty()) (void)files_.removeAll(path_);
   }
   const fs::path& path() const { return path_; }
+  const FileSystem& files() const { return files_; }
 
  private:
+  const FileSystem& files_;
   fs::path path_;
 };
 
@@ -83,7 +82,7 @@ Result<std::string> generateMedia(const Scratch& scratch, const Source& source, 
   auto outcome = runProgram("sox", arguments);
   if (!outcome || outcome->exitCode != 0)
     return makeError(ErrorCode::Io, "Generating audio with sox failed; install sox and try again.");
-  auto scratchDir = Dir::openRoot(scratch.path());
+  auto scratchDir = Dir::openRoot(scratch.files(), scratch.path());
   if (!scratchDir) return std::move(scratchDir).error();
   return scratchDir->readFile(output.filename().string(), 64ull << 20);
 }
@@ -134,7 +133,7 @@ void simulate(const ArchiveOptions& options, const SimulateArguments& arguments,
   if (!created) return reportFailure(context, created.error());
   auto folder = archive.openMeetingFolder(*created);
   if (!folder) return reportFailure(context, folder.error());
-  Scratch scratch;
+  Scratch scratch(*context.fileSystem);
   if (scratch.path().empty()) return reportFailure(context, makeError(ErrorCode::Io, "A scratch folder could not be made."));
 
   const int count = static_cast<int>(std::ceil(arguments.seconds / arguments.segmentSeconds - 1e-9));

@@ -196,7 +196,7 @@ void import(const Handles& handles, const ImportArguments& arguments, Context& c
     }
   }
   std::vector<std::filesystem::path> outputs(arguments.outputs.begin(), arguments.outputs.end());
-  auto engine = makePreparedEngine(std::move(outputs));
+  auto engine = makePreparedEngine(std::move(outputs), *context.fileSystem);
   TranscriptionWorker worker(*catalog, archive, context.clock);
   auto outcome = worker.runNext(*engine, filter);
   if (!outcome) return reportFailure(context, outcome.error());
@@ -214,7 +214,7 @@ void work(const Handles& handles, const WorkArguments& arguments, Context& conte
   const Archive archive = openArchive(*handles.archive, context);
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
-  auto engine = makeProgramEngine(arguments.engine);
+  auto engine = makeProgramEngine(arguments.engine, *context.fileSystem);
   TranscriptionWorker worker(*catalog, archive, context.clock,
                              WorkerSettings{arguments.leaseSeconds, arguments.retryAfterSeconds, std::nullopt});
   Json outcomes = Json::array();

@@ -24,10 +24,10 @@ TEST(ArchiveLayoutTest, LocalDayFolderAndUtcName) {
   Meeting meeting;
   meeting.id = "X";
   meeting.startedAt = parseIso8601("2026-03-05T04:30:00Z").value();  // 23:30 on the 4th at UTC−5
-  EXPECT_EQ(archive.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260305T043000Z_X"}));
+  EXPECT_EQ(*archive.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260305T043000Z_X"}));
   Archive lisbon("/archive", clock, "Europe/Lisbon");
   meeting.startedAt = parseIso8601("2026-03-04T14:15:00Z").value();
-  EXPECT_EQ(lisbon.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260304T141500Z_X"}));
+  EXPECT_EQ(*lisbon.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260304T141500Z_X"}));
   EXPECT_EQ(lisbon.trashRoot(), fs::path("/archive/.trash"));
   EXPECT_EQ(lisbon.relativePath("/archive/2026/03/04/f"), "2026/03/04/f");
   EXPECT_FALSE(lisbon.relativePath("/archive").has_value());

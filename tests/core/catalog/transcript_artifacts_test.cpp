@@ -45,7 +45,7 @@ class TranscriptArtifactsTest : public ::testing::Test {
  protected:
   TempDir temp;
   fs::path meeting = temp / "meeting";
-  Dir folder = (fs::create_directory(meeting), *Dir::openRoot(meeting));
+  Dir folder = (fs::create_directory(meeting), *Dir::openRoot(FileSystem::posix(), meeting));
 
   void publish(const TranscriptDocument& document) {
     const Status saved = TranscriptArtifacts::save(document, folder);
@@ -104,7 +104,7 @@ TEST_F(TranscriptArtifactsTest, BrokenLineageFailsTheWholeLoad) {
   EXPECT_EQ(loadAllError(), "Transcript correction parent is missing or belongs to another source");
 
   TempDir other;
-  Dir cycle = *Dir::openRoot(other.path());
+  Dir cycle = *Dir::openRoot(FileSystem::posix(), other.path());
   ASSERT_TRUE(TranscriptArtifacts::save(revision("x", 1, "y"), cycle).ok());
   ASSERT_TRUE(TranscriptArtifacts::save(revision("y", 2, "x"), cycle).ok());
   EXPECT_EQ(TranscriptArtifacts::loadAll(cycle).error().message, "Transcript correction lineage contains a cycle");
@@ -138,7 +138,7 @@ TEST_F(TranscriptArtifactsTest, IgnoresStagingAndSkipsLinksButRefusesToFollowThe
   fs::create_directories(meeting / "transcripts/.staging-ABC");
   writeText(meeting / "transcripts/.staging-ABC/transcript.json", "{half");
   TempDir elsewhere;
-  ASSERT_TRUE(TranscriptArtifacts::save(revision("outside", 100), *Dir::openRoot(elsewhere.path())).ok());
+  ASSERT_TRUE(TranscriptArtifacts::save(revision("outside", 100), *Dir::openRoot(FileSystem::posix(), elsewhere.path())).ok());
   fs::create_directory_symlink(elsewhere / "transcripts/outside", meeting / "transcripts/outside");
 
   EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(folder)), std::vector<std::string>{"rev-1"});
