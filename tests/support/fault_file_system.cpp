@@ -55,14 +55,16 @@ void FaultFileSystem::clearFaults() {
 int FaultFileSystem::calls(FaultOp op, const std::string& pathPart) const {
   std::lock_guard guard(lock_);
   return static_cast<int>(std::count_if(log_.begin(), log_.end(), [&](const auto& call) {
-    return call.first == op && call.second.find(pathPart) != std::string::npos;
+    const bool matches = call.first == op || (op == FaultOp::anyChange && call.first != FaultOp::list);
+    return matches && call.second.find(pathPart) != std::string::npos;
   }));
 }
 
 int FaultFileSystem::check(FaultOp op, const std::string& path) const {
   log_.emplace_back(op, path);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-    if (it->op != op || path.find(it->pathPart) == std::string::npos) continue;
+    const bool matches = it->op == op || (it->op == FaultOp::anyChange && op != FaultOp::list);
+    if (!matches || path.find(it->pathPart) == std::string::npos) continue;
     if (it->remaining > 0) {
       --it->remaining;
       continue;

@@ -19,7 +19,9 @@
 
 namespace korvel::testing {
 
-enum class FaultOp { open, write, sync, rename, list, mkdir, unlink };
+// `anyChange` matches every call but `list`: failing all of them from the n-th on stops a
+// writer there, as a crash would.
+enum class FaultOp { open, write, sync, rename, list, mkdir, unlink, anyChange };
 
 class FaultFileSystem final : public FileSystem {
  public:
