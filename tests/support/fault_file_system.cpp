@@ -47,6 +47,11 @@ void FaultFileSystem::failFrom(FaultOp op, std::string pathPart, int nth, int er
   faults_.push_back({op, std::move(pathPart), nth - 1, true, err});
 }
 
+void FaultFileSystem::failNthExactly(FaultOp op, const Path& path, int nth, int err) {
+  std::lock_guard guard(lock_);
+  faults_.push_back({op, key(path), nth - 1, false, err, true});
+}
+
 void FaultFileSystem::clearFaults() {
   std::lock_guard guard(lock_);
   faults_.clear();
@@ -64,7 +69,7 @@ int FaultFileSystem::check(FaultOp op, const std::string& path) const {
   log_.emplace_back(op, path);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     const bool matches = it->op == op || (it->op == FaultOp::anyChange && op != FaultOp::list);
-    if (!matches || path.find(it->pathPart) == std::string::npos) continue;
+    if (!matches || (it->exact ? path != it->pathPart : path.find(it->pathPart) == std::string::npos)) continue;
     if (it->remaining > 0) {
       --it->remaining;
       continue;

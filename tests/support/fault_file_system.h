@@ -29,6 +29,8 @@ class FaultFileSystem final : public FileSystem {
 
   void failNth(FaultOp op, std::string pathPart, int nth = 1, int err = EIO);
   void failFrom(FaultOp op, std::string pathPart, int nth = 1, int err = EIO);
+  // Fails the n-th call of `op` on exactly this path (a folder's own sync, not its files').
+  void failNthExactly(FaultOp op, const Path& path, int nth = 1, int err = EIO);
   void clearFaults();
   // Calls of `op` seen on paths containing `pathPart`, failed ones included.
   int calls(FaultOp op, const std::string& pathPart = "") const;
@@ -77,6 +79,7 @@ class FaultFileSystem final : public FileSystem {
     int remaining;  // calls to let through first
     bool sticky;    // keep failing after the first
     int err;
+    bool exact = false;
   };
   // A change to a folder's entries that is durable only once its folders are synced.
   struct Pending {
