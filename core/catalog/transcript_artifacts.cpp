@@ -37,7 +37,8 @@ Result<T> refuseLinks(Result<T> opened) {
   return opened;
 }
 
-Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_view expectedID) {
+Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_view expectedID,
+                                        std::string_view meetingID) {
   if (TRY(examine(revisionFolder, TranscriptArtifacts::kDocumentName, EntryKind::file)) == Presence::absent) {
     return invalid("Published transcript revision is missing its document");
   }
@@ -45,6 +46,7 @@ Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_v
       revisionFolder.readFile(TranscriptArtifacts::kDocumentName, TranscriptDocument::kMaximumDocumentBytes)));
   TranscriptDocument document = TRY(TranscriptDocument::decode(bytes));
   if (document.id != expectedID) return invalid("Transcript directory does not match revision ID");
+  if (document.meetingID != meetingID) return invalid("Transcript belongs to another meeting");
   return document;
 }
 
@@ -206,23 +208,25 @@ Status TranscriptArtifacts::save(const TranscriptDocument& document, const std::
 }
 
 Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(std::string_view id,
-                                                                             const Dir& meetingFolder) {
+                                                                             const Dir& meetingFolder,
+                                                                             std::string_view meetingID) {
   if (!isValidRevisionID(id) || !meetingFolder.valid()) return invalid("Invalid transcript revision location");
   if (TRY(examine(meetingFolder, kFolderName, EntryKind::directory)) == Presence::absent) return std::optional<TranscriptDocument>{};
   const Dir transcripts = TRY(refuseLinks(meetingFolder.openDir(kFolderName)));
   if (TRY(examine(transcripts, id, EntryKind::directory)) == Presence::absent) return std::optional<TranscriptDocument>{};
   const Dir revision = TRY(refuseLinks(transcripts.openDir(id)));
-  return std::optional<TranscriptDocument>(TRY(readDocument(revision, id)));
+  return std::optional<TranscriptDocument>(TRY(readDocument(revision, id, meetingID)));
 }
 
 Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(
-    std::string_view id, const std::filesystem::path& meetingFolder) {
+    std::string_view id, const std::filesystem::path& meetingFolder, std::string_view meetingID) {
   if (!isValidRevisionID(id) || !meetingFolder.is_absolute()) return invalid("Invalid transcript revision location");
   const Dir folder = TRY(Dir::openRoot(meetingFolder));
-  return loadRevision(id, folder);
+  return loadRevision(id, folder, meetingID);
 }
 
-Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& meetingFolder) {
+Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& meetingFolder,
+                                                                     std::string_view meetingID) {
   if (TRY(examine(meetingFolder, kFolderName, EntryKind::directory)) == Presence::absent) {
     return std::vector<TranscriptDocument>{};
   }
@@ -231,7 +235,7 @@ Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& 
   for (const DirEntry& entry : TRY(transcripts.list())) {
     if (entry.name.starts_with('.') || entry.kind == EntryKind::symlink) continue;
     const Dir revision = TRY(refuseLinks(transcripts.openDir(entry.name)));
-    documents.push_back(TRY(readDocument(revision, entry.name)));
+    documents.push_back(TRY(readDocument(revision, entry.name, meetingID)));
   }
   std::sort(documents.begin(), documents.end(), [](const TranscriptDocument& a, const TranscriptDocument& b) {
     if (a.createdAt != b.createdAt) return a.createdAt < b.createdAt;
@@ -240,9 +244,10 @@ Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& 
   return lineageOrder(std::move(documents));
 }
 
-Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const std::filesystem::path& meetingFolder) {
+Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const std::filesystem::path& meetingFolder,
+                                                                     std::string_view meetingID) {
   const Dir folder = TRY(Dir::openRoot(meetingFolder));
-  return loadAll(folder);
+  return loadAll(folder, meetingID);
 }
 
 Result<size_t> TranscriptArtifacts::removeAbandonedStaging(const Dir& meetingFolder, Date now,

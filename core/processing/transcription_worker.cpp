@@ -146,7 +146,7 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
   // publication takes, so older ones are abandoned and safe to remove.
   (void)TranscriptArtifacts::removeAbandonedStaging(*folder, clock_.now(), kAbandonedStagingSeconds);
   auto published = catalog_.publishJob(job.id, token, now(), [&]() -> Status {
-    auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder));
+    auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder, meeting->id));
     if (existing && existing->processingJobID == job.id) {
       *document = std::move(*existing);
     } else {

@@ -90,7 +90,7 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   EXPECT_EQ(engine.inputs.size(), 4u);
   EXPECT_EQ(engine.inputs[1].segmentIndex, 1u);
 
-  auto revisions = TranscriptArtifacts::loadAll(open(folder));
+  auto revisions = TranscriptArtifacts::loadAll(open(folder), archive.read(folder)->id);
   ASSERT_TRUE(revisions);
   ASSERT_EQ(revisions->size(), 2u);
   EXPECT_EQ(revisions->front().utterances.size(), 2u);
@@ -122,7 +122,7 @@ TEST_F(TranscriptionPipelineTest, EngineFailuresAreRetriedUntilTheAttemptsRunOut
   const auto jobs = *catalog->processingJobs();
   EXPECT_EQ(jobs[0].state, ProcessingJobState::failed);
   EXPECT_EQ(jobs[0].lastError, "The model file is missing.");
-  EXPECT_TRUE(TranscriptArtifacts::loadAll(open(folder))->empty());
+  EXPECT_TRUE(TranscriptArtifacts::loadAll(open(folder), meeting.id)->empty());
   EXPECT_TRUE(std::holds_alternative<PostRecordingProcessing::Failed>(
       PostRecordingProcessing::progress(jobs, meeting.id)));
 }
