@@ -147,11 +147,14 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
   (void)TranscriptArtifacts::removeAbandonedStaging(*folder, clock_.now(), kAbandonedStagingSeconds);
   auto published = catalog_.publishJob(job.id, token, now(), [&]() -> Status {
     auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder, meeting->id));
-    if (existing && existing->processingJobID == job.id) {
-      *document = std::move(*existing);
-    } else {
+    if (!existing || existing->processingJobID != job.id) {
       TRY(TranscriptArtifacts::save(*document, *folder));
+      // The catalog indexes what the folder holds, exactly as a rebuild would read it: the
+      // stored document keeps whole seconds of its creation time, the one in memory does not.
+      existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder, meeting->id));
+      if (!existing) return makeError(ErrorCode::Io, "The published transcript revision could not be read back.");
     }
+    *document = std::move(*existing);
     TRY(catalog_.ensureMeeting(*meeting, folder->path()));
     return catalog_.index(*document);
   });

@@ -9,6 +9,7 @@
 #include "core/processing/post_recording.h"
 #include "core/processing/processing_location.h"
 #include "core/processing/transcription_worker.h"
+#include "tests/core/catalog/catalog_fixtures.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
@@ -33,7 +34,7 @@ class ScriptedEngine final : public TranscriptionEngine {
 class TranscriptionPipelineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto opened = Catalog::open(temp.path() / "catalog" / "catalog.sqlite");
+    auto opened = Catalog::open(databaseFile);
     ASSERT_TRUE(opened) << opened.error().message;
     catalog = std::move(*opened);
   }
@@ -62,6 +63,7 @@ class TranscriptionPipelineTest : public ::testing::Test {
   Dir open(const std::filesystem::path& folder) { return *archive.openMeetingFolder(folder); }
 
   TempDir temp;
+  std::filesystem::path databaseFile = temp.path() / "catalog" / "catalog.sqlite";
   ManualClock clock;
   Archive archive{temp.path() / "Archive", clock, "UTC"};
   std::unique_ptr<Catalog> catalog;
@@ -100,6 +102,23 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   auto hits = catalog->search("orcamento mic");
   ASSERT_TRUE(hits) << hits.error().message;
   EXPECT_EQ(hits->size(), 2u);
+}
+
+TEST_F(TranscriptionPipelineTest, APublishedRevisionIsCataloguedAsARebuildIndexesIt) {
+  const auto folder = finishedMeeting("Segundos");
+  ASSERT_EQ(ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock).size(), 2u);
+  clock.advance(0.75);  // a worker's clock is rarely on a whole second
+  ScriptedEngine engine;
+  TranscriptionWorker worker(*catalog, archive, clock);
+  for (int i = 0; i < 2; ++i) {
+    auto outcome = worker.runNext(engine);
+    ASSERT_TRUE(outcome && *outcome);
+    ASSERT_EQ((*outcome)->result, TranscriptionJobOutcome::Result::published) << (*outcome)->detail;
+  }
+  const std::string published = testing::dumpCatalog(databaseFile);
+  auto rebuilt = catalog->rebuild(archive);
+  ASSERT_TRUE(rebuilt) << rebuilt.error().message;
+  EXPECT_EQ(testing::dumpCatalog(databaseFile), published);
 }
 
 TEST_F(TranscriptionPipelineTest, EngineFailuresAreRetriedUntilTheAttemptsRunOut) {
