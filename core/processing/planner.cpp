@@ -98,6 +98,26 @@ Status reconcile(const Dir& folder, Catalog& catalog, RequestSelection selection
   return okStatus();
 }
 
+std::vector<MeetingPlan> plan(const Archive& archive, const std::vector<ArchivedSession>& sessions,
+                              const TranscriptionModel& model, Catalog& catalog, const Clock& clock) {
+  std::vector<MeetingPlan> plans;
+  plans.reserve(sessions.size());
+  for (const ArchivedSession& session : sessions) {
+    MeetingPlan& planned = plans.emplace_back(MeetingPlan{session.meeting.id, {}, {}});
+    const IssueReporter report = [&](const std::string& line) { planned.issues.push_back(line); };
+    auto folder = archive.openMeetingFolder(session.folder);
+    if (!folder) {
+      report(folder.error().message);
+      continue;
+    }
+    if (Status reconciled = reconcile(*folder, catalog, RequestSelection::all, clock, report); !reconciled) {
+      report(reconciled.error().message);
+    }
+    planned.jobIDs = enqueue(session.meeting, *folder, model, catalog, clock, report);
+  }
+  return plans;
+}
+
 }  // namespace ProcessingPlanner
 
 namespace PostRecordingProcessing {

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/archive/archive.h"
 #include "core/archive/meeting.h"
 #include "core/catalog/catalog.h"
 #include "platform/clock.h"
@@ -25,6 +26,16 @@ struct TranscriptionModel {
   std::string model;
   std::string modelFingerprint;
   std::string language;
+};
+
+// What planning did for one meeting: the jobs it queued (or found already queued) and one
+// line per problem met on the way.
+struct MeetingPlan {
+  std::string meetingID;
+  std::vector<std::string> jobIDs;
+  std::vector<std::string> issues;
+
+  bool operator==(const MeetingPlan&) const = default;
 };
 
 // Whether reconciliation takes only speaker-summary requests.
@@ -44,6 +55,11 @@ std::vector<std::string> enqueue(const Meeting& meeting, const Dir& folder, cons
 // Enters the folder's "processing/requests/*.json" into the queue, idempotently.
 Status reconcile(const Dir& folder, Catalog& catalog, RequestSelection selection, const Clock& clock,
                  const IssueReporter& issue = {});
+
+// Plans each session in turn: enters its request files, then queues its tracks. One plan per
+// session, in the given order; a meeting whose folder cannot be opened gets that as its issue.
+std::vector<MeetingPlan> plan(const Archive& archive, const std::vector<ArchivedSession>& sessions,
+                              const TranscriptionModel& model, Catalog& catalog, const Clock& clock);
 
 }  // namespace ProcessingPlanner
 

@@ -77,6 +77,20 @@ std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesys
   return std::make_unique<PreparedEngine>(std::move(outputs));
 }
 
+JobClaimFilter trackJobFilter(const std::vector<ProcessingJob>& jobs, std::string_view meetingID,
+                              std::string_view sourceID) {
+  JobClaimFilter filter;
+  filter.kinds = std::set<ProcessingKind>{ProcessingKind::transcription};
+  filter.eligibleJobIDs.emplace();
+  for (const ProcessingJob& job : jobs) {
+    if (job.request.kind == ProcessingKind::transcription && job.request.meetingID == meetingID &&
+        job.request.sourceID == sourceID) {
+      filter.eligibleJobIDs->insert(job.id);
+    }
+  }
+  return filter;
+}
+
 TranscriptionWorker::TranscriptionWorker(Catalog& catalog, const Archive& archive, const Clock& clock,
                                          WorkerSettings settings)
     : catalog_(catalog), archive_(archive), clock_(clock), settings_(std::move(settings)) {}
@@ -87,6 +101,13 @@ Result<std::optional<TranscriptionJobOutcome>> TranscriptionWorker::runNext(Tran
   auto claimed = TRY(catalog_.claimJob(now(), settings_.leaseSeconds, filter));
   if (!claimed) return std::optional<TranscriptionJobOutcome>{};
   return std::optional<TranscriptionJobOutcome>(TRY(run(*claimed, engine)));
+}
+
+Result<std::optional<TranscriptionJobOutcome>> TranscriptionWorker::runTrack(TranscriptionEngine& engine,
+                                                                             std::string_view meetingID,
+                                                                             std::string_view sourceID) {
+  const auto jobs = TRY(catalog_.processingJobs());
+  return runNext(engine, trackJobFilter(jobs, meetingID, sourceID));
 }
 
 Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& job, TranscriptionEngine& engine) {

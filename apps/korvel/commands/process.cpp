@@ -101,30 +101,21 @@ void plan(const Handles& handles, const PlanArguments& arguments, Context& conte
                                  arguments.language};
   Json planned = Json::array();
   size_t total = 0;
-  for (const ArchivedSession& session : sessions) {
-    std::vector<std::string> issues;
-    const IssueReporter report = [&](const std::string& line) { issues.push_back(line); };
-    auto folder = archive.openMeetingFolder(session.folder);
-    if (!folder) {
-      issues.push_back(folder.error().message);
-    } else {
-      Status reconciled = ProcessingPlanner::reconcile(*folder, *catalog, RequestSelection::all, context.clock, report);
-      if (!reconciled) issues.push_back(reconciled.error().message);
-    }
-    std::vector<std::string> jobIDs;
-    if (folder) jobIDs = ProcessingPlanner::enqueue(session.meeting, *folder, model, *catalog, context.clock, report);
-    total += jobIDs.size();
-    for (const auto& issue : issues) context.err << fmt::format("{}: {}\n", session.meeting.id, issue);
+  const auto plans = ProcessingPlanner::plan(archive, sessions, model, *catalog, context.clock);
+  for (size_t i = 0; i < plans.size(); ++i) {
+    const Meeting& meeting = sessions[i].meeting;
+    const MeetingPlan& result = plans[i];
+    total += result.jobIDs.size();
+    for (const auto& issue : result.issues) context.err << fmt::format("{}: {}\n", meeting.id, issue);
     if (handles.archive->json) {
-      planned.push_back(Json{{"meetingID", session.meeting.id}, {"jobIDs", jobIDs}, {"issues", issues}});
-    } else if (!jobIDs.empty()) {
-      context.out << fmt::format("“{}”: {} transcription job{} queued.\n", session.meeting.title, jobIDs.size(),
-                                 jobIDs.size() == 1 ? "" : "s");
+      planned.push_back(Json{{"meetingID", meeting.id}, {"jobIDs", result.jobIDs}, {"issues", result.issues}});
+    } else if (!result.jobIDs.empty()) {
+      context.out << fmt::format("“{}”: {} transcription job{} queued.\n", meeting.title, result.jobIDs.size(),
+                                 result.jobIDs.size() == 1 ? "" : "s");
     }
-    if (!arguments.meetingID.empty() && jobIDs.empty() && issues.empty() && !handles.archive->json) {
-      context.out << fmt::format("“{}” has nothing to transcribe: {}.\n", session.meeting.title,
-                                 isActive(session.meeting.state) ? "it is still recording"
-                                                                 : "transcription is off for it");
+    if (!arguments.meetingID.empty() && result.jobIDs.empty() && result.issues.empty() && !handles.archive->json) {
+      context.out << fmt::format("“{}” has nothing to transcribe: {}.\n", meeting.title,
+                                 isActive(meeting.state) ? "it is still recording" : "transcription is off for it");
     }
   }
   if (handles.archive->json) return printJson(context, planned);
@@ -185,20 +176,10 @@ void import(const Handles& handles, const ImportArguments& arguments, Context& c
   if (!session) return;
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
-  auto jobs = catalog->processingJobs();
-  if (!jobs) return reportFailure(context, jobs.error());
-  JobClaimFilter filter;
-  filter.eligibleJobIDs.emplace();
-  for (const auto& job : *jobs) {
-    if (job.request.kind == ProcessingKind::transcription && job.request.meetingID == arguments.meetingID &&
-        job.request.sourceID == arguments.sourceID) {
-      filter.eligibleJobIDs->insert(job.id);
-    }
-  }
   std::vector<std::filesystem::path> outputs(arguments.outputs.begin(), arguments.outputs.end());
   auto engine = makePreparedEngine(std::move(outputs));
   TranscriptionWorker worker(*catalog, archive, context.clock);
-  auto outcome = worker.runNext(*engine, filter);
+  auto outcome = worker.runTrack(*engine, arguments.meetingID, arguments.sourceID);
   if (!outcome) return reportFailure(context, outcome.error());
   if (!*outcome) {
     return reportFailure(context, makeError(ErrorCode::NotFound,

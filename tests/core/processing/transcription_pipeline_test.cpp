@@ -215,6 +215,39 @@ TEST_F(TranscriptionPipelineTest, ReconcilesRequestFilesOnceAndRefusesForeignOne
   EXPECT_EQ(issues[0], "Source app: Invalid processing relocation metadata");
 }
 
+TEST_F(TranscriptionPipelineTest, PlansEachSessionWithItsOwnJobsAndIssues) {
+  const auto first = finishedMeeting("Primeira");
+  const auto second = finishedMeeting("Segunda");
+  std::filesystem::create_directories(second / "processing" / "requests");
+  ProcessingRequest foreign;
+  foreign.kind = ProcessingKind::summary;
+  foreign.meetingID = "ANOTHER";
+  foreign.directory = second.string();
+  foreign.sourceID = "speaker:0";
+  foreign.inputFingerprint = foreign.model = foreign.modelFingerprint = "x";
+  writeText(second / "processing" / "requests" / "foreign.json", encodeCompact(foreign.toJson()));
+  std::vector<ArchivedSession> sessions = archive.sessions();
+  ArchivedSession gone{archive.root() / "2026" / "gone", sessions.front().meeting};
+  gone.meeting.id = "GONE";
+  sessions.push_back(gone);
+
+  const auto plans = ProcessingPlanner::plan(archive, sessions, model, *catalog, clock);
+  ASSERT_EQ(plans.size(), 3u);
+  for (size_t i = 0; i < plans.size(); ++i) EXPECT_EQ(plans[i].meetingID, sessions[i].meeting.id);
+  const auto& planOf = [&](const std::filesystem::path& folder) {
+    return sessions[0].folder == folder ? plans[0] : plans[1];
+  };
+  EXPECT_EQ(planOf(first).jobIDs.size(), 2u);
+  EXPECT_TRUE(planOf(first).issues.empty());
+  EXPECT_EQ(planOf(second).jobIDs.size(), 2u);
+  EXPECT_EQ(planOf(second).issues,
+            std::vector<std::string>{"foreign.json: Processing request belongs to another archive"});
+  EXPECT_TRUE(plans[2].jobIDs.empty());
+  EXPECT_EQ(plans[2].issues, std::vector<std::string>{"The meeting folder does not exist."});
+  EXPECT_EQ(ProcessingPlanner::plan(archive, sessions, model, *catalog, clock), plans);
+  EXPECT_EQ(catalog->processingJobs()->size(), 4u);
+}
+
 TEST_F(TranscriptionPipelineTest, TranscriptionOffPlansNothingUntilRequested) {
   const auto folder = finishedMeeting("Sem transcrição");
   Meeting meeting = *archive.read(folder);
