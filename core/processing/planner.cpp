@@ -2,8 +2,6 @@
 
 #include "core/processing/planner.h"
 
-#include <fmt/format.h>
-
 #include "core/archive/archive.h"
 #include "core/processing/post_recording.h"
 #include "core/processing/processing_location.h"
@@ -119,48 +117,5 @@ std::vector<MeetingPlan> plan(const Archive& archive, const std::vector<Archived
 }
 
 }  // namespace ProcessingPlanner
-
-namespace PostRecordingProcessing {
-
-Progress progress(const std::vector<ProcessingJob>& jobs, const std::string& meetingID) {
-  std::optional<ProcessingKind> firstQueued;
-  Failed failed;
-  for (const ProcessingJob& job : jobs) {
-    if (job.request.meetingID != meetingID) continue;
-    switch (job.state) {
-      case ProcessingJobState::running:
-        return Running{job.request.kind};
-      case ProcessingJobState::failed:
-        if (failed.jobIDs.empty()) failed.detail = job.lastError.value_or("");
-        failed.jobIDs.push_back(job.id);
-        break;
-      case ProcessingJobState::queued:
-        if (!firstQueued) firstQueued = job.request.kind;
-        break;
-      case ProcessingJobState::succeeded:
-        break;
-    }
-  }
-  if (!failed.jobIDs.empty()) return failed;
-  if (firstQueued) return Queued{*firstQueued};
-  return Idle{};
-}
-
-std::string describe(const Progress& progress) {
-  struct Describer {
-    std::string operator()(const Idle&) const { return "idle"; }
-    std::string operator()(const Queued& queued) const { return fmt::format("queued ({})", toString(queued.kind)); }
-    std::string operator()(const Running& running) const {
-      return fmt::format("running ({})", toString(running.kind));
-    }
-    std::string operator()(const Failed& failed) const {
-      return fmt::format("failed ({} job{}{})", failed.jobIDs.size(), failed.jobIDs.size() == 1 ? "" : "s",
-                         failed.detail.empty() ? "" : ": " + failed.detail);
-    }
-  };
-  return std::visit(Describer{}, progress);
-}
-
-}  // namespace PostRecordingProcessing
 
 }  // namespace korvel

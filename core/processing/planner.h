@@ -1,13 +1,11 @@
 #pragma once
-// Turns a finished meeting, or the request files left in its folder, into processing jobs, and
-// tells where a meeting's processing stands.
+// Turns finished meetings, or the request files left in their folders, into processing jobs.
 //
 // Problems with one track or one request file go to the issue reporter as one line each and
 // the planner carries on with the next; only failures to reach the folder itself stop it.
 
 #include <functional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "core/archive/archive.h"
@@ -62,31 +60,5 @@ std::vector<MeetingPlan> plan(const Archive& archive, const std::vector<Archived
                               const TranscriptionModel& model, Catalog& catalog, const Clock& clock);
 
 }  // namespace ProcessingPlanner
-
-namespace PostRecordingProcessing {
-
-struct Idle {
-  bool operator==(const Idle&) const = default;
-};
-struct Queued {
-  ProcessingKind kind;
-  bool operator==(const Queued&) const = default;
-};
-struct Running {
-  ProcessingKind kind;
-  bool operator==(const Running&) const = default;
-};
-struct Failed {
-  std::string detail;
-  std::vector<std::string> jobIDs;
-  bool operator==(const Failed&) const = default;
-};
-using Progress = std::variant<Idle, Queued, Running, Failed>;
-
-// Over the meeting's jobs, in queue order: running beats failed beats queued beats idle.
-Progress progress(const std::vector<ProcessingJob>& jobs, const std::string& meetingID);
-std::string describe(const Progress& progress);
-
-}  // namespace PostRecordingProcessing
 
 }  // namespace korvel

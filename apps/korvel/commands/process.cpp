@@ -13,6 +13,7 @@
 #include "apps/korvel/commands.h"
 #include "core/processing/planner.h"
 #include "core/processing/post_recording.h"
+#include "core/processing/progress.h"
 #include "core/processing/transcription_worker.h"
 #include "platform/crypto.h"
 
@@ -31,6 +32,12 @@ struct WorkArguments {
   double leaseSeconds = 300;
   double retryAfterSeconds = 60;
   size_t maximumJobs = 0;  // 0: until the queue has nothing due
+};
+
+struct StatusArguments {
+  std::string meetingID;  // empty: the whole job table
+  bool processingOff = false;
+  bool summariesOff = false;
 };
 
 struct ImportArguments {
@@ -134,7 +141,38 @@ void request(const Handles& handles, const std::string& meetingID, Context& cont
                              updated->title, meetingID);
 }
 
-void status(const Handles& handles, Context& context) {
+// One meeting's progress and what the recorder would offer for it.
+void meetingStatus(const Handles& handles, const StatusArguments& arguments, Context& context) {
+  namespace processing = PostRecordingProcessing;
+  const Archive archive = openArchive(*handles.archive, context);
+  auto session = findMeetingOrReport(archive, arguments.meetingID, context);
+  if (!session) return;
+  auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
+  if (!catalog) return;
+  auto jobs = catalog->processingJobs();
+  if (!jobs) return reportFailure(context, jobs.error());
+  auto folder = archive.openMeetingFolder(session->folder);
+  if (!folder) return reportFailure(context, folder.error());
+  const Meeting& meeting = session->meeting;
+  auto transcripts = TranscriptArtifacts::loadAll(*folder, meeting.id);
+  if (!transcripts) return reportFailure(context, transcripts.error());
+
+  const auto progress = processing::progress(*jobs, meeting.id);
+  const auto offer = processing::offer(
+      meeting, *transcripts, processing::hasSummaryRevision(*folder, meeting.id), *jobs,
+      arguments.processingOff ? processing::Setting::off : processing::Setting::on,
+      arguments.summariesOff ? processing::Setting::off : processing::Setting::on);
+  if (handles.archive->json) {
+    Json json{{"meetingID", meeting.id}, {"title", meeting.title}, {"progress", processing::toJson(progress)}};
+    if (offer) json["offer"] = processing::toJson(*offer);
+    return printJson(context, json);
+  }
+  context.out << fmt::format("“{}” ({})\nProgress: {}\nOffer: {}\n", meeting.title, meeting.id,
+                             processing::describe(progress), offer ? processing::describe(*offer) : "nothing");
+}
+
+void status(const Handles& handles, const StatusArguments& arguments, Context& context) {
+  if (!arguments.meetingID.empty()) return meetingStatus(handles, arguments, context);
   const Archive archive = openArchive(*handles.archive, context);
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
@@ -236,9 +274,17 @@ void addProcessCommands(CLI::App& app, Context& context) {
   requestCommand->add_option("ID", *requestID, "The meeting's identifier.")->required();
   requestCommand->callback([requestHandles, requestID, &context] { request(requestHandles, *requestID, context); });
 
-  auto* statusCommand = group->add_subcommand("status", "Print the job table.");
+  auto* statusCommand =
+      group->add_subcommand("status", "Print the job table, or one meeting's progress and what would be offered.");
   auto statusHandles = addHandles(*statusCommand, context);
-  statusCommand->callback([statusHandles, &context] { status(statusHandles, context); });
+  auto statusArguments = std::make_shared<StatusArguments>();
+  statusCommand->add_option("ID", statusArguments->meetingID, "Only this meeting: its progress and offer.");
+  statusCommand->add_flag("--processing-off", statusArguments->processingOff,
+                          "With ID: judge the offer as if post-recording processing were switched off.");
+  statusCommand->add_flag("--summaries-off", statusArguments->summariesOff,
+                          "With ID: judge the offer as if summaries were switched off.");
+  statusCommand->callback(
+      [statusHandles, statusArguments, &context] { status(statusHandles, *statusArguments, context); });
 
   auto* importCommand = group->add_subcommand(
       "import", "Claim a track's job and publish engine results given as files, one per committed segment.");

@@ -8,6 +8,7 @@
 #include "core/processing/planner.h"
 #include "core/processing/post_recording.h"
 #include "core/processing/processing_location.h"
+#include "core/processing/progress.h"
 #include "core/processing/transcription_worker.h"
 #include "tests/core/catalog/catalog_fixtures.h"
 #include "tests/support/temp_dir.h"
