@@ -34,6 +34,11 @@ std::string standardizedFolderPath(std::string_view path) {
 
 Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meetingFolder,
                                                                  std::string_view meetingID) {
+  return readProcessingLocation(meetingFolder, meetingID, meetingFolder.path().string());
+}
+
+Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meetingFolder, std::string_view meetingID,
+                                                                 std::string_view expectedDirectory) {
   auto entry = meetingFolder.info(ProcessingLocation::kFileName);
   if (!entry) {
     if (entry.error().code == ErrorCode::NotFound) return std::optional<ProcessingLocation>{};
@@ -53,7 +58,7 @@ Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meet
   const ProcessingLocation location = TRY(ProcessingLocation::fromJson(*json));
   const bool belongs = location.version == 1 && location.meetingID == meetingID &&
                        isAbsoluteWithoutNul(location.directory) && isAbsoluteWithoutNul(location.identityDirectory) &&
-                       standardizedFolderPath(location.directory) == standardizedFolderPath(meetingFolder.path().string());
+                       standardizedFolderPath(location.directory) == standardizedFolderPath(expectedDirectory);
   if (!belongs) return invalid("Processing relocation metadata belongs to another recording");
   return std::optional<ProcessingLocation>(location);
 }
