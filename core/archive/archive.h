@@ -35,6 +35,10 @@ struct ArchivedSession {
   bool operator==(const ArchivedSession&) const = default;
 };
 
+// Where a segment commit stands, for tests that stop a committer part-way.
+enum class SegmentCommitStep { mediaWritten, recordWritten };
+using SegmentCommitProbe = std::function<void(SegmentCommitStep)>;
+
 // Receives each manifest that exists but cannot be read; the walk goes on.
 using ArchiveReport = std::function<void(const std::filesystem::path& manifest, const Error& error)>;
 // Returns an error (normally ErrorCode::Cancelled) to stop before the next write.
@@ -139,6 +143,14 @@ class Archive {
   // The decodable ".segment" records in the folder, by name; broken ones are skipped.
   static std::vector<Segment> segmentRecords(const Dir& folder);
   Result<Meeting> recover(const Dir& folder) const;
+  // Commits one segment of a recording or paused meeting: writes `media` under `segment.file`
+  // (never over an existing file), then the ".segment" record, then lists the segment in the
+  // manifest; `bytes` and `sha256` are taken from `media`. The record is the commit point:
+  // media without it is an unfinished file that recovery ignores, and a record whose listing
+  // was lost is added back by recovery. Refusals (a finished meeting, an unknown track, an
+  // unsafe or taken name, an id already committed) write nothing.
+  static Result<Segment> commitSegment(const Dir& folder, Segment segment, std::string_view media,
+                                       const SegmentCommitProbe& probe = {});
 
   // Lowercase hexadecimal SHA-256 of a file, read without following a link.
   static Result<std::string> hash(const std::filesystem::path& file, const FileSystem& fs = FileSystem::posix());

@@ -235,6 +235,20 @@ Result<std::vector<TrashedSession>> trashedSessions(const Archive& archive, cons
   return sessions;
 }
 
+Result<std::optional<TrashedSession>> findTrashEntry(const Archive& archive, std::string_view name) {
+  std::optional<TrashedSession> none;
+  if (!isSingleComponent(name)) return none;
+  auto root = archive.openRoot();
+  if (!root) return refuse(kTrashInvalid);
+  auto present = root->info(kTrashFolderName);
+  if (!present && present.error().code == ErrorCode::NotFound) return none;
+  Dir trash = TRY(openTrash(*root));
+  auto item = trash.info(name);
+  if (!item && item.error().code == ErrorCode::NotFound) return none;
+  OpenedEntry entry = TRY(openEntry(trash, std::string(name)));
+  return std::optional<TrashedSession>(TrashedSession{archive.trashRoot() / std::string(name), std::move(entry.meeting)});
+}
+
 Result<std::filesystem::path> restoreFromTrash(const Archive& archive, const std::filesystem::path& entry,
                                                const std::string& meetingID) {
   auto root = archive.openRoot();

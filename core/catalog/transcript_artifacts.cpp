@@ -37,7 +37,8 @@ Result<T> refuseLinks(Result<T> opened) {
   return opened;
 }
 
-Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_view expectedID) {
+Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_view expectedID,
+                                        std::string_view meetingID) {
   if (TRY(examine(revisionFolder, TranscriptArtifacts::kDocumentName, EntryKind::file)) == Presence::absent) {
     return invalid("Published transcript revision is missing its document");
   }
@@ -45,6 +46,7 @@ Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_v
       revisionFolder.readFile(TranscriptArtifacts::kDocumentName, TranscriptDocument::kMaximumDocumentBytes)));
   TranscriptDocument document = TRY(TranscriptDocument::decode(bytes));
   if (document.id != expectedID) return invalid("Transcript directory does not match revision ID");
+  if (document.meetingID != meetingID) return invalid("Transcript belongs to another meeting");
   return document;
 }
 
@@ -209,23 +211,26 @@ Status TranscriptArtifacts::save(const TranscriptDocument& document, const std::
 }
 
 Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(std::string_view id,
-                                                                             const Dir& meetingFolder) {
+                                                                             const Dir& meetingFolder,
+                                                                             std::string_view meetingID) {
   if (!isValidRevisionID(id) || !meetingFolder.valid()) return invalid("Invalid transcript revision location");
   if (TRY(examine(meetingFolder, kFolderName, EntryKind::directory)) == Presence::absent) return std::optional<TranscriptDocument>{};
   const Dir transcripts = TRY(refuseLinks(meetingFolder.openDir(kFolderName)));
   if (TRY(examine(transcripts, id, EntryKind::directory)) == Presence::absent) return std::optional<TranscriptDocument>{};
   const Dir revision = TRY(refuseLinks(transcripts.openDir(id)));
-  return std::optional<TranscriptDocument>(TRY(readDocument(revision, id)));
+  return std::optional<TranscriptDocument>(TRY(readDocument(revision, id, meetingID)));
 }
 
 Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(
-    std::string_view id, const std::filesystem::path& meetingFolder, const FileSystem& fileSystem) {
+    std::string_view id, const std::filesystem::path& meetingFolder, std::string_view meetingID,
+    const FileSystem& fileSystem) {
   if (!isValidRevisionID(id) || !meetingFolder.is_absolute()) return invalid("Invalid transcript revision location");
   const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
-  return loadRevision(id, folder);
+  return loadRevision(id, folder, meetingID);
 }
 
-Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& meetingFolder) {
+Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& meetingFolder,
+                                                                     std::string_view meetingID) {
   if (TRY(examine(meetingFolder, kFolderName, EntryKind::directory)) == Presence::absent) {
     return std::vector<TranscriptDocument>{};
   }
@@ -234,7 +239,7 @@ Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& 
   for (const DirEntry& entry : TRY(transcripts.list())) {
     if (entry.name.starts_with('.') || entry.kind == EntryKind::symlink) continue;
     const Dir revision = TRY(refuseLinks(transcripts.openDir(entry.name)));
-    documents.push_back(TRY(readDocument(revision, entry.name)));
+    documents.push_back(TRY(readDocument(revision, entry.name, meetingID)));
   }
   std::sort(documents.begin(), documents.end(), [](const TranscriptDocument& a, const TranscriptDocument& b) {
     if (a.createdAt != b.createdAt) return a.createdAt < b.createdAt;
@@ -244,9 +249,10 @@ Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& 
 }
 
 Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const std::filesystem::path& meetingFolder,
-                                                                     const FileSystem& fileSystem) {
+                                                                     std::string_view meetingID,
+    const FileSystem& fileSystem) {
   const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
-  return loadAll(folder);
+  return loadAll(folder, meetingID);
 }
 
 Result<size_t> TranscriptArtifacts::removeAbandonedStaging(const Dir& meetingFolder, Date now,

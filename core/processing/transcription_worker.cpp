@@ -87,6 +87,20 @@ std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesys
   return std::make_unique<PreparedEngine>(std::move(outputs), fileSystem);
 }
 
+JobClaimFilter trackJobFilter(const std::vector<ProcessingJob>& jobs, std::string_view meetingID,
+                              std::string_view sourceID) {
+  JobClaimFilter filter;
+  filter.kinds = std::set<ProcessingKind>{ProcessingKind::transcription};
+  filter.eligibleJobIDs.emplace();
+  for (const ProcessingJob& job : jobs) {
+    if (job.request.kind == ProcessingKind::transcription && job.request.meetingID == meetingID &&
+        job.request.sourceID == sourceID) {
+      filter.eligibleJobIDs->insert(job.id);
+    }
+  }
+  return filter;
+}
+
 TranscriptionWorker::TranscriptionWorker(Catalog& catalog, const Archive& archive, const Clock& clock,
                                          WorkerSettings settings)
     : catalog_(catalog), archive_(archive), clock_(clock), settings_(std::move(settings)) {}
@@ -97,6 +111,13 @@ Result<std::optional<TranscriptionJobOutcome>> TranscriptionWorker::runNext(Tran
   auto claimed = TRY(catalog_.claimJob(now(), settings_.leaseSeconds, filter));
   if (!claimed) return std::optional<TranscriptionJobOutcome>{};
   return std::optional<TranscriptionJobOutcome>(TRY(run(*claimed, engine)));
+}
+
+Result<std::optional<TranscriptionJobOutcome>> TranscriptionWorker::runTrack(TranscriptionEngine& engine,
+                                                                             std::string_view meetingID,
+                                                                             std::string_view sourceID) {
+  const auto jobs = TRY(catalog_.processingJobs());
+  return runNext(engine, trackJobFilter(jobs, meetingID, sourceID));
 }
 
 Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& job, TranscriptionEngine& engine) {
@@ -156,12 +177,15 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
   // publication takes, so older ones are abandoned and safe to remove.
   (void)TranscriptArtifacts::removeAbandonedStaging(*folder, clock_.now(), kAbandonedStagingSeconds);
   auto published = catalog_.publishJob(job.id, token, now(), [&]() -> Status {
-    auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder));
-    if (existing && existing->processingJobID == job.id) {
-      *document = std::move(*existing);
-    } else {
+    auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder, meeting->id));
+    if (!existing || existing->processingJobID != job.id) {
       TRY(TranscriptArtifacts::save(*document, *folder));
+      // The catalog indexes what the folder holds, exactly as a rebuild would read it: the
+      // stored document keeps whole seconds of its creation time, the one in memory does not.
+      existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder, meeting->id));
+      if (!existing) return makeError(ErrorCode::Io, "The published transcript revision could not be read back.");
     }
+    *document = std::move(*existing);
     TRY(catalog_.ensureMeeting(*meeting, folder->path()));
     return catalog_.index(*document);
   });

@@ -52,7 +52,7 @@ TEST_F(CatalogFaultsTest, APublicationWhoseFolderSyncFailsIsPublishedAndAReSaveF
   auto saved = TranscriptArtifacts::save(revision, folder, files);
   ASSERT_TRUE(saved.ok()) << saved.error().message;
   EXPECT_EQ(files.calls(FaultOp::sync, "rev-2"), 0);
-  auto loaded = TranscriptArtifacts::loadRevision("rev-2", folder, files);
+  auto loaded = TranscriptArtifacts::loadRevision("rev-2", folder, meeting.id, files);
   ASSERT_TRUE(loaded.ok() && loaded->has_value());
   EXPECT_EQ(TranscriptArtifacts::save(revision, folder, files).error().message, "Transcript revision already exists");
 }
