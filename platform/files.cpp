@@ -44,13 +44,16 @@ bool isSingleComponent(std::string_view name) {
   return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-Dir::~Dir() {
+OpenDescriptor::~OpenDescriptor() {
   if (fd_ >= 0) fs_->close(fd_);
 }
 
-Dir::Dir(Dir&& other) noexcept : fs_(other.fs_), fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+OpenDescriptor::OpenDescriptor(OpenDescriptor&& other) noexcept
+    : fs_(other.fs_), fd_(other.fd_), path_(std::move(other.path_)) {
+  other.fd_ = -1;
+}
 
-Dir& Dir::operator=(Dir&& other) noexcept {
+OpenDescriptor& OpenDescriptor::operator=(OpenDescriptor&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) fs_->close(fd_);
     fs_ = other.fs_;
@@ -263,23 +266,6 @@ Status Dir::chmod(std::string_view name, mode_t mode) const {
 Status Dir::syncSelf() const {
   if (int err = fs_->sync(fd_, path_)) return errnoError(err, fmt::format("flush the folder {}", path_.string()));
   return okStatus();
-}
-
-File::~File() {
-  if (fd_ >= 0) fs_->close(fd_);
-}
-
-File::File(File&& other) noexcept : fs_(other.fs_), fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) fs_->close(fd_);
-    fs_ = other.fs_;
-    fd_ = other.fd_;
-    path_ = std::move(other.path_);
-    other.fd_ = -1;
-  }
-  return *this;
 }
 
 Result<FileIdentity> File::identity() const {

@@ -48,6 +48,26 @@ bool isSingleComponent(std::string_view name);
 
 class File;
 
+// An open descriptor with the file system that opened it and the path it was opened at, closed
+// on destruction; what a Dir and a File share.
+class OpenDescriptor {
+ public:
+  OpenDescriptor(const OpenDescriptor&) = delete;
+  OpenDescriptor& operator=(const OpenDescriptor&) = delete;
+
+ protected:
+  OpenDescriptor() = default;
+  OpenDescriptor(const FileSystem& fs, int fd, std::filesystem::path path)
+      : fs_(&fs), fd_(fd), path_(std::move(path)) {}
+  ~OpenDescriptor();
+  OpenDescriptor(OpenDescriptor&& other) noexcept;
+  OpenDescriptor& operator=(OpenDescriptor&& other) noexcept;
+
+  const FileSystem* fs_ = &FileSystem::posix();
+  int fd_ = -1;
+  std::filesystem::path path_;
+};
+
 // Whether an atomic write may replace an existing file.
 enum class Replace { allowed, refuseExisting };
 
@@ -56,14 +76,11 @@ enum class Replace { allowed, refuseExisting };
 // (the operation did happen: reporting it as failed would make a retry trip over it).
 enum class Durability { confirmed, unconfirmed };
 
-class Dir {
+class Dir : private OpenDescriptor {
  public:
   Dir() = default;
-  ~Dir();
-  Dir(Dir&& other) noexcept;
-  Dir& operator=(Dir&& other) noexcept;
-  Dir(const Dir&) = delete;
-  Dir& operator=(const Dir&) = delete;
+  Dir(Dir&& other) noexcept = default;
+  Dir& operator=(Dir&& other) noexcept = default;
 
   // Opens the root the caller chose. The root path itself may pass through links (the user
   // picked it); everything opened from it afterwards does not.
@@ -112,21 +129,15 @@ class Dir {
   Status syncSelf() const;
 
  private:
-  Dir(const FileSystem& fs, int fd, std::filesystem::path path) : fs_(&fs), fd_(fd), path_(std::move(path)) {}
+  Dir(const FileSystem& fs, int fd, std::filesystem::path path) : OpenDescriptor(fs, fd, std::move(path)) {}
   Result<Dir> openNamed(const std::string& name) const;
-  const FileSystem* fs_ = &FileSystem::posix();
-  int fd_ = -1;
-  std::filesystem::path path_;
 };
 
-class File {
+class File : private OpenDescriptor {
  public:
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+  File(File&& other) noexcept = default;
+  File& operator=(File&& other) noexcept = default;
 
   int fd() const { return fd_; }
   Result<FileIdentity> identity() const;
@@ -136,10 +147,7 @@ class File {
 
  private:
   friend class Dir;
-  File(const FileSystem& fs, int fd, std::filesystem::path path) : fs_(&fs), fd_(fd), path_(std::move(path)) {}
-  const FileSystem* fs_ = &FileSystem::posix();
-  int fd_ = -1;
-  std::filesystem::path path_;
+  File(const FileSystem& fs, int fd, std::filesystem::path path) : OpenDescriptor(fs, fd, std::move(path)) {}
 };
 
 }  // namespace korvel
