@@ -4,6 +4,7 @@
 
 #include "core/catalog/catalog_search.h"
 #include "tests/core/catalog/catalog_fixtures.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
@@ -23,6 +24,31 @@ TEST(SearchExpressionTest, QuotesEachTermAndDropsPunctuation) {
   // Only the first 2,000 characters count.
   std::string longQuery = std::string(1996, 'a') + " tail";
   EXPECT_EQ(searchExpression(longQuery), "\"" + std::string(1996, 'a') + "\" AND \"tai\"");
+}
+
+// A query of exactly 2,000 characters, each of two to three bytes and most of several code
+// points, whose last term is `lastTerm` (four characters), followed by `overflow`.
+std::string multibyteQuery(const std::string& lastTerm, const std::string& overflow) {
+  std::string query;
+  for (int i = 0; i < 499; ++i) query += "\u0436e\u0301\u044f ";  // "жéя " with a combining accent
+  return query + lastTerm + overflow;
+}
+
+std::string multibyteExpression(const std::string& lastTerm) {
+  std::string expression;
+  for (int i = 0; i < 499; ++i) expression += "\"\u0436e\u0301\u044f\" AND ";
+  return expression + "\"" + lastTerm + "\"";
+}
+
+TEST(SearchExpressionTest, KeepsEveryWholeCharacterUpToTheCharacterLimit) {
+  const std::string lastTerm = "\u0436e\u0301\u044fe\u0301";  // "жéяé"
+  const std::string exact = multibyteQuery(lastTerm, "");
+  ASSERT_GT(exact.size(), 2000u);
+  EXPECT_EQ(searchExpression(exact), multibyteExpression(lastTerm));
+  // The 2,001st character is dropped whole, here a letter with its accent that would have
+  // extended the last term, and so is everything after it.
+  EXPECT_EQ(searchExpression(multibyteQuery(lastTerm, "e\u0301 tail")), multibyteExpression(lastTerm));
+  EXPECT_EQ(searchExpression(multibyteQuery(lastTerm, " tail")), multibyteExpression(lastTerm));
 }
 
 class CatalogSearchTest : public ::testing::Test {
@@ -73,6 +99,18 @@ TEST_F(CatalogSearchTest, RanksByBm25ThenNewerMeetingThenEarlierUtterance) {
   EXPECT_EQ(hit.end, 5.5);
   EXPECT_EQ(hit.text, "Ação rápida");
   EXPECT_EQ(hit.toJson()["directory"].get<std::string>().rfind("file:///", 0), 0u);
+}
+
+TEST_F(CatalogSearchTest, AQueryAtTheCharacterLimitStillMatchesOnItsLastTerm) {
+  const std::string lastTerm = "\u0436e\u0301\u044fe\u0301";
+  const Meeting meeting =
+      add("Multibyte meeting", 1'600'000'000, {"\u0436e\u0301\u044f alone", "\u0436e\u0301\u044f and " + lastTerm});
+  for (const std::string& overflow : {std::string(), std::string("e\u0301"), std::string(" other")}) {
+    ASSERT_OK_AND_ASSIGN(const auto found, catalog->search(multibyteQuery(lastTerm, overflow)));
+    ASSERT_EQ(found.size(), 1u) << overflow;
+    EXPECT_EQ(found[0].meetingID, meeting.id);
+    EXPECT_EQ(found[0].utteranceID, "u2");
+  }
 }
 
 TEST_F(CatalogSearchTest, FiltersByProviderAndStartDateBoundsAndClampsTheLimit) {
