@@ -79,10 +79,12 @@ T valueOf(Result<T> result, std::source_location where = std::source_location::c
   return std::move(result).value();
 }
 
-inline void requireOk(const Status& status, std::source_location where = std::source_location::current()) {
-  if (!status.ok()) {
-    ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << "failed: " << status.error().message;
-    throw FailedResult(status.error().message);
+// The same for a call whose value is not needed.
+template <class T>
+void requireOk(const Result<T>& result, std::source_location where = std::source_location::current()) {
+  if (!result.ok()) {
+    ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << "failed: " << result.error().message;
+    throw FailedResult(result.error().message);
   }
 }
 

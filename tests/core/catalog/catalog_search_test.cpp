@@ -60,15 +60,15 @@ class CatalogSearchTest : public ::testing::Test {
 
   Meeting add(const std::string& title, double started, const std::vector<std::string>& texts) {
     auto [meeting, folder] = box.addMeeting(title, started);
-    testing::orThrow(catalog->upsert(meeting, folder, std::string(started < 1'700'050'000 ? "zoom" : "meet")));
-    testing::orThrow(catalog->index(makeRevision(meeting.id + "-r", meeting.id, "mic", started, texts)));
+    testing::requireOk(catalog->upsert(meeting, folder, std::string(started < 1'700'050'000 ? "zoom" : "meet")));
+    testing::requireOk(catalog->index(makeRevision(meeting.id + "-r", meeting.id, "mic", started, texts)));
     return meeting;
   }
   std::vector<std::string> hits(std::string_view query, std::optional<Date> from = {},
                                 std::optional<Date> through = {}, std::optional<Date> before = {},
                                 std::optional<std::string> provider = {}, int64_t limit = 50) {
     std::vector<std::string> out;
-    const auto found = testing::orThrow(catalog->search(query, provider, from, through, before, limit));
+    const auto found = testing::valueOf(catalog->search(query, provider, from, through, before, limit));
     for (const auto& hit : found) {
       out.push_back((hit.meetingID == older.id ? "old:" : "new:") + hit.utteranceID);
     }
@@ -91,7 +91,9 @@ TEST_F(CatalogSearchTest, RanksByBm25ThenNewerMeetingThenEarlierUtterance) {
   // Equal scores: the newer meeting first, then earlier utterances.
   EXPECT_EQ(hits("roadmap"), (std::vector<std::string>{"new:u4", "old:u2", "old:u4"}));
 
-  const auto hit = catalog->search("rapida")->at(0);
+  ASSERT_OK_AND_ASSIGN(const auto found, catalog->search("rapida"));
+  ASSERT_EQ(found.size(), 1u);
+  const TranscriptSearchHit& hit = found[0];
   EXPECT_EQ(hit.title, "Older meeting");
   EXPECT_EQ(hit.transcriptID, older.id + "-r");
   EXPECT_EQ(hit.id(), older.id + "-r:u3");
