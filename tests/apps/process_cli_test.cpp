@@ -51,7 +51,8 @@ TEST_F(ProcessCliTest, PlansImportsAndWorksThroughTheQueue) {
   ASSERT_TRUE(parseJson(planned.out)) << planned.out;
   const Json plan = *parseJson(planned.out);
   ASSERT_EQ(plan[0]["jobIDs"].size(), 2u);
-  EXPECT_THAT(parseJson(korvel({"process", "plan", id, "--json"}).out), IsOkAndHolds(plan));  // planning again adds nothing
+  // Planning again adds nothing.
+  EXPECT_THAT(parseJson(korvel({"process", "plan", id, "--json"}).out), IsOkAndHolds(plan));
 
   writeText(temp.path() / "0.json", engineOutput("Search is what customers asked for"));
   writeText(temp.path() / "1.json", engineOutput("Ship it on Friday"));

@@ -15,7 +15,8 @@ namespace {
 using testing::IsOkAndHolds;
 
 Json manifestJson() {
-  return testing::valueOf(parseJson(R"({"schemaVersion":1,"id":"M1","title":"Standup","startedAt":"2026-03-04T14:15:00Z",
+  return testing::valueOf(parseJson(
+      R"({"schemaVersion":1,"id":"M1","title":"Standup","startedAt":"2026-03-04T14:15:00Z",
     "timezone":"Europe/Lisbon","hostStart":12.5,"state":"finalized",
     "sources":[{"id":"mic","name":"Mic","kind":"microphone"},{"id":"cam","name":"Window","kind":"video"}],
     "segments":[{"id":"s1","sourceID":"mic","file":"a.m4a","start":0,"duration":30,"bytes":10,

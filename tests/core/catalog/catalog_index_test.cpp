@@ -177,9 +177,8 @@ TEST_F(CatalogIndexTest, ANestedPublishingActionCanIndexAtomicallyWithItsJob) {
   ASSERT_EQ(leased.size(), 1u);
   EXPECT_EQ(leased[0].state, ProcessingJobState::running);
 
-  EXPECT_THAT(catalog->publishJob(id, *job->leaseToken, 12,
-                                  [&] { return catalog->index(makeRevision("R1", meeting.id, "mic", 100, {"hello"})); }),
-              IsOkAndHolds(true));
+  const auto indexRevision = [&] { return catalog->index(makeRevision("R1", meeting.id, "mic", 100, {"hello"})); };
+  EXPECT_THAT(catalog->publishJob(id, *job->leaseToken, 12, indexRevision), IsOkAndHolds(true));
   EXPECT_EQ(utteranceRows(), 1u);
   ASSERT_OK_AND_ASSIGN(const auto published, catalog->processingJobs());
   ASSERT_EQ(published.size(), 1u);
