@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
 namespace {
@@ -24,13 +25,15 @@ TEST_F(ArchiveCliTest, ListsNewestFirstAndReportsUnreadableManifests) {
 
   const auto listed = korvel({"list", "--json"});
   ASSERT_EQ(listed.code, kExitOk);
-  const Json items = parseJson(listed.out).value();
+  ASSERT_OK_AND_ASSIGN(const Json items, parseJson(listed.out));
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0]["id"], newer.meeting.id);
   EXPECT_EQ(items[0]["state"], "recording");
   EXPECT_EQ(items[1]["title"], "Older");
   EXPECT_EQ(items[1]["startedAt"], formatIso8601(older.meeting.startedAt));
-  EXPECT_EQ(items[1]["folder"], *archive.relativePath(older.folder));
+  const auto olderFolder = archive.relativePath(older.folder);
+  ASSERT_TRUE(olderFolder.has_value());
+  EXPECT_EQ(items[1]["folder"], *olderFolder);
   EXPECT_NE(listed.err.find((root / "2026/01/01/broken/manifest.json").string()), std::string::npos);
 
   const auto text = korvel({"list"});
@@ -45,9 +48,11 @@ TEST_F(ArchiveCliTest, ShowsOneMeeting) {
   auto session = addMeeting(archive, clock, "Planning", {"abc", "de"});
   const auto shown = korvel({"show", session.meeting.id, "--json"});
   ASSERT_EQ(shown.code, kExitOk) << shown.err;
-  const Json json = parseJson(shown.out).value();
+  ASSERT_OK_AND_ASSIGN(const Json json, parseJson(shown.out));
   EXPECT_EQ(json["segments"].size(), 2u);
-  EXPECT_EQ(json["folder"], *archive.relativePath(session.folder));
+  const auto relativeFolder = archive.relativePath(session.folder);
+  ASSERT_TRUE(relativeFolder.has_value());
+  EXPECT_EQ(json["folder"], *relativeFolder);
   const auto text = korvel({"show", session.meeting.id});
   EXPECT_NE(text.out.find("Title:    Planning"), std::string::npos);
   expectRefusal({"show", "NOPE"}, "No meeting with this identifier is in the archive.");
@@ -58,7 +63,8 @@ TEST_F(ArchiveCliTest, RenamesWithTheTitleJustReadOrTheExpectedOne) {
   const std::string id = session.meeting.id;
   const auto renamed = korvel({"rename", id, "  Final  "});
   ASSERT_EQ(renamed.code, kExitOk) << renamed.err;
-  EXPECT_EQ(archive.read(session.folder).value().title, "Final");
+  ASSERT_OK_AND_ASSIGN(const Meeting stored, archive.read(session.folder));
+  EXPECT_EQ(stored.title, "Final");
 
   expectRefusal({"rename", id, "Other", "--expected-title", "Draft"},
                 "The meeting title has changed. Reload it before renaming.");
@@ -69,7 +75,8 @@ TEST_F(ArchiveCliTest, RenamesWithTheTitleJustReadOrTheExpectedOne) {
   expectRefusal({"rename", live.meeting.id, "New"}, "Finish recording before renaming this meeting.");
   const auto json = korvel({"rename", id, "Final v2", "--expected-title", "Final", "--json"});
   ASSERT_EQ(json.code, kExitOk);
-  EXPECT_EQ(parseJson(json.out).value()["title"], "Final v2");
+  ASSERT_OK_AND_ASSIGN(const Json renamedJson, parseJson(json.out));
+  EXPECT_EQ(renamedJson["title"], "Final v2");
   EXPECT_EQ(korvel({"rename", id}).code, kExitUsage);
 }
 
@@ -81,7 +88,7 @@ TEST_F(ArchiveCliTest, RecoversAnInterruptedSession) {
 
   const auto recovered = korvel({"recover", session.meeting.id, "--json"});
   ASSERT_EQ(recovered.code, kExitOk) << recovered.err;
-  const Json json = parseJson(recovered.out).value();
+  ASSERT_OK_AND_ASSIGN(const Json json, parseJson(recovered.out));
   EXPECT_EQ(json["state"], "incomplete");
   EXPECT_EQ(json["segmentCount"], 1);
   const std::string before = treeFingerprint(temp.path());

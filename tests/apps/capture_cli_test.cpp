@@ -7,11 +7,13 @@
 
 #include "platform/crypto.h"
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using korvel::testing::IsOkAndHolds;
 using korvel::testing::readText;
 using korvel::testing::treeFingerprint;
 
@@ -20,7 +22,7 @@ class CaptureCliTest : public ArchiveCliFixture {
   std::vector<MeetingEvent> events(const fs::path& folder) {
     std::vector<MeetingEvent> result;
     std::istringstream in(readText(folder / "events.jsonl"));
-    for (std::string line; std::getline(in, line);) result.push_back(decodeEventLine(line).value());
+    for (std::string line; std::getline(in, line);) result.push_back(korvel::testing::valueOf(decodeEventLine(line)));
     return result;
   }
 };
@@ -32,13 +34,14 @@ TEST_F(CaptureCliTest, SimulatedMeetingIsFinalizedWithVerifiableSegments) {
   const auto sessions = archive.sessions();
   ASSERT_EQ(sessions.size(), 1u);
   const Meeting& meeting = sessions[0].meeting;
-  EXPECT_EQ(parseJson(made.out).value()["id"], meeting.id);
+  ASSERT_OK_AND_ASSIGN(const Json madeJson, parseJson(made.out));
+  EXPECT_EQ(madeJson["id"], meeting.id);
   EXPECT_EQ(meeting.state, SessionState::finalized);
   ASSERT_EQ(meeting.segments.size(), 4u);  // two 2-second slots (the last one second) per track
   EXPECT_DOUBLE_EQ(meeting.duration(), 3);
   for (const auto& segment : meeting.segments) {
-    EXPECT_EQ(Archive::hash(sessions[0].folder / segment.file).value(), segment.sha256);
-    EXPECT_EQ(decodeSegmentRecord(readText(sessions[0].folder / (segment.id + ".segment"))).value(), segment);
+    EXPECT_THAT(Archive::hash(sessions[0].folder / segment.file), IsOkAndHolds(segment.sha256));
+    EXPECT_THAT(decodeSegmentRecord(readText(sessions[0].folder / (segment.id + ".segment"))), IsOkAndHolds(segment));
   }
   const auto log = events(sessions[0].folder);
   EXPECT_EQ(log.front().kind, "created");
@@ -56,7 +59,7 @@ TEST_F(CaptureCliTest, CrashLeavesASessionForRecovery) {
   EXPECT_EQ(sessions[0].meeting.segments.size(), 2u);
   const auto recovered = korvel({"recover", sessions[0].meeting.id});
   ASSERT_EQ(recovered.code, kExitOk) << recovered.err;
-  const Meeting after = archive.read(sessions[0].folder).value();
+  ASSERT_OK_AND_ASSIGN(const Meeting after, archive.read(sessions[0].folder));
   EXPECT_EQ(after.state, SessionState::incomplete);
   EXPECT_EQ(after.segments.size(), 2u);
   EXPECT_EQ(events(sessions[0].folder).back().kind, "recovered");

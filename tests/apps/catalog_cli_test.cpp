@@ -7,6 +7,7 @@
 #include "core/catalog/transcript_document.h"
 #include "platform/crypto.h"
 #include "tests/apps/cli_invocation.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel::cli {
@@ -29,7 +30,7 @@ class CatalogCliTest : public ::testing::Test {
     meeting.state = SessionState::finalized;
     meeting.detection = Json{{"evidence", {{"provider", "meet"}}}, {"occurrenceID", "O"}, {"startMode", "automatic"}};
     meetingID = meeting.id;
-    const auto folder = *archive.create(meeting);
+    ASSERT_OK_AND_ASSIGN(const auto folder, archive.create(meeting));
     TranscriptDocument document;
     document.id = "rev1";
     document.meetingID = meeting.id;
@@ -83,7 +84,8 @@ TEST_F(CatalogCliTest, RefreshThenSearchFindsTheMeetingInTheDefaultCatalog) {
             std::string::npos);
   auto rebuilt = korvel({"catalog", "rebuild", "--json"});
   ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
-  EXPECT_EQ((*parseJson(rebuilt.out))["transcriptFilesRead"], 1);
+  ASSERT_OK_AND_ASSIGN(const Json summary, parseJson(rebuilt.out));
+  EXPECT_EQ(summary["transcriptFilesRead"], 1);
 }
 
 TEST_F(CatalogCliTest, ACatalogFileThatIsNotACatalogIsRefused) {

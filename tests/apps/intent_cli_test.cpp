@@ -4,11 +4,13 @@
 
 #include "platform/json.h"
 #include "tests/apps/cli_invocation.h"
+#include "tests/support/result_matchers.h"
 #include "widgets/automation_registry.h"
 
 namespace korvel::cli {
 namespace {
 
+using korvel::testing::IsOkAndHolds;
 using widgets::RecordingAutomationRegistry;
 
 class ScriptedRecorder final : public widgets::RecordingAutomationActions {
@@ -48,7 +50,7 @@ class IntentCliTest : public ::testing::Test {
 TEST_F(IntentCliTest, ListNamesEveryAction) {
   auto list = invokeCli({"intent", "list", "--json"});
   ASSERT_EQ(list.code, kExitOk);
-  const Json json = *parseJson(list.out);
+  ASSERT_OK_AND_ASSIGN(const Json json, parseJson(list.out));
   ASSERT_EQ(json.size(), 10u);
   EXPECT_EQ(json[0]["title"], "Start Recording");
   EXPECT_EQ(json[0]["parameters"], Json::array({"Title", "Microphone", "Window"}));
@@ -82,7 +84,7 @@ TEST_F(IntentCliTest, ARegisteredRecorderRunsAtOnce) {
 
   auto pause = invokeCli({"intent", "run", "pause-recording", "--json"}, {}, &clock, &sleeper);
   EXPECT_EQ(pause.code, kExitFailed);
-  EXPECT_EQ(*parseJson(pause.out), *parseJson(R"({"value":false,"dialog":"Nothing is being recorded."})"));
+  EXPECT_THAT(parseJson(pause.out), IsOkAndHolds(Json{{"value", false}, {"dialog", "Nothing is being recorded."}}));
 
   auto status = invokeCli({"intent", "run", "get-recorder-status"}, {}, &clock, &sleeper);
   EXPECT_EQ(status.out, "Korvel is paused. Elapsed time: 61 seconds.\n");

@@ -6,10 +6,12 @@
 
 #include "core/archive/archive.h"
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
 namespace {
 
+using korvel::testing::IsOkAndHolds;
 using korvel::testing::writeText;
 
 std::string engineOutput(const std::string& text) {
@@ -25,13 +27,14 @@ class ProcessCliTest : public ArchiveCliFixture {
                                       {{"app", "Meeting audio", "audio"}, {"mic", "Built-in", "microphone"}},
                                       std::string("mic"), clock, "UTC");
     id = meeting.id;
-    folder = *archive.create(meeting);
+    ASSERT_OK_AND_ASSIGN(folder, archive.create(meeting));
     for (const char* source : {"app", "mic"}) {
       for (int i = 0; i < 2; ++i) {
         const std::string name = std::string(source) + "-" + std::to_string(i) + ".wav";
         writeText(folder / name, "RIFF " + name);
+        ASSERT_OK_AND_ASSIGN(const std::string hash, Archive::hash(folder / name));
         meeting.segments.push_back(Segment{std::string(source) + "-" + std::to_string(i), source, name, i * 2.0, 2.0,
-                                           static_cast<int64_t>(6 + name.size()), *Archive::hash(folder / name)});
+                                           static_cast<int64_t>(6 + name.size()), hash});
       }
     }
     meeting.state = SessionState::finalized;
@@ -48,7 +51,8 @@ TEST_F(ProcessCliTest, PlansImportsAndWorksThroughTheQueue) {
   ASSERT_TRUE(parseJson(planned.out)) << planned.out;
   const Json plan = *parseJson(planned.out);
   ASSERT_EQ(plan[0]["jobIDs"].size(), 2u);
-  EXPECT_EQ(*parseJson(korvel({"process", "plan", id, "--json"}).out), plan);  // planning again adds nothing
+  // Planning again adds nothing.
+  EXPECT_THAT(parseJson(korvel({"process", "plan", id, "--json"}).out), IsOkAndHolds(plan));
 
   writeText(temp.path() / "0.json", engineOutput("Search is what customers asked for"));
   writeText(temp.path() / "1.json", engineOutput("Ship it on Friday"));
@@ -101,7 +105,7 @@ TEST_F(ProcessCliTest, BadEngineOutputFailsTheJobAndPublishesNothing) {
   ::chmod(engine.c_str(), 0755);
   auto worked = korvel({"process", "work", "--engine", engine.string(), "--json"});
   EXPECT_EQ(worked.code, kExitFailed);
-  const Json outcomes = *parseJson(worked.out);
+  ASSERT_OK_AND_ASSIGN(const Json outcomes, parseJson(worked.out));
   ASSERT_EQ(outcomes.size(), 1u);  // the app job waits for its retry delay
   EXPECT_EQ(outcomes[0]["result"], "failed");
   EXPECT_EQ(outcomes[0]["detail"], "The transcription engine failed (exit code 3): model not found");
@@ -141,14 +145,15 @@ TEST_F(ProcessCliTest, StatusOfOneMeetingShowsItsProgressAndWhatWouldBeOffered) 
 }
 
 TEST_F(ProcessCliTest, RequestingProcessingEnablesPlanning) {
-  Meeting meeting = *archive.read(folder);
+  ASSERT_OK_AND_ASSIGN(Meeting meeting, archive.read(folder));
   meeting.recordingOptions = RecordingOptions{false, true, true, false};
   ASSERT_TRUE(archive.save(meeting, folder));
   auto nothing = korvel({"process", "plan", id});
   EXPECT_NE(nothing.out.find("has nothing to transcribe: transcription is off for it"), std::string::npos);
   auto requested = korvel({"process", "request", id});
   ASSERT_EQ(requested.code, kExitOk) << requested.err;
-  EXPECT_EQ((*parseJson(korvel({"process", "plan", id, "--json"}).out))[0]["jobIDs"].size(), 2u);
+  ASSERT_OK_AND_ASSIGN(const Json plan, parseJson(korvel({"process", "plan", id, "--json"}).out));
+  EXPECT_EQ(plan[0]["jobIDs"].size(), 2u);
   EXPECT_EQ(korvel({"process", "request", "NOPE"}).err, "No meeting with this identifier is in the archive.\n");
 }
 

@@ -5,6 +5,7 @@
 #include "core/archive/archive.h"
 #include "core/catalog/transcript_document.h"
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
 namespace {
@@ -33,7 +34,7 @@ class TranscriptsCliTest : public ArchiveCliFixture {
     Meeting meeting = Meeting::create("Budget", 0, {{"app", "Meeting audio", "audio"}}, std::nullopt, clock, "UTC");
     meeting.state = SessionState::finalized;
     id = meeting.id;
-    folder = *archive.create(meeting);
+    ASSERT_OK_AND_ASSIGN(folder, archive.create(meeting));
     // The correction is older on the clock than its parent; lineage still puts the parent first.
     ASSERT_TRUE(TranscriptArtifacts::save(revision(meeting, "machine", 2000), folder));
     ASSERT_TRUE(TranscriptArtifacts::save(revision(meeting, "fixed", 1000, std::string("machine")), folder));
@@ -46,7 +47,7 @@ class TranscriptsCliTest : public ArchiveCliFixture {
 TEST_F(TranscriptsCliTest, ListsInLineageOrder) {
   auto result = korvel({"transcripts", "list", id, "--json"});
   ASSERT_EQ(result.code, kExitOk) << result.err;
-  Json list = *parseJson(result.out);
+  ASSERT_OK_AND_ASSIGN(const Json list, parseJson(result.out));
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0]["id"], "machine");
   EXPECT_EQ(list[1]["id"], "fixed");
@@ -59,7 +60,8 @@ TEST_F(TranscriptsCliTest, ShowsAndExportsTheChosenRevision) {
   ASSERT_EQ(latest.code, kExitOk) << latest.err;
   EXPECT_NE(latest.out.find("Corrected line"), std::string::npos);
   auto named = korvel({"transcripts", "show", id, "--revision", "machine", "--json"});
-  EXPECT_EQ((*parseJson(named.out))["utterances"][1]["text"], "Orignal line");
+  ASSERT_OK_AND_ASSIGN(const Json machine, parseJson(named.out));
+  EXPECT_EQ(machine["utterances"][1]["text"], "Orignal line");
 
   auto exported = korvel({"transcripts", "export", id, "--format", "vtt", "--revision", "machine"});
   ASSERT_EQ(exported.code, kExitOk) << exported.err;

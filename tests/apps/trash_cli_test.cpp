@@ -6,12 +6,15 @@
 
 #include "core/archive/restore_record.h"
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::SizeIs;
 using korvel::testing::addMeeting;
+using korvel::testing::IsOkAndHolds;
 using korvel::testing::treeFingerprint;
 using korvel::testing::writeText;
 
@@ -41,7 +44,9 @@ TEST_F(TrashCliTest, TrashListAndRestoreByEntryOrIdentifier) {
 
   auto restored = korvel({"restore", entry});
   ASSERT_EQ(restored.code, kExitOk) << restored.err;
-  EXPECT_NE(restored.out.find(*archive.relativePath(session.folder)), std::string::npos);
+  const auto relativeFolder = archive.relativePath(session.folder);
+  ASSERT_TRUE(relativeFolder.has_value());
+  EXPECT_NE(restored.out.find(*relativeFolder), std::string::npos);
   EXPECT_TRUE(fs::is_directory(session.folder));
   EXPECT_EQ(korvel({"trash", "list"}).out, "Trash is empty.\n");
 
@@ -50,7 +55,7 @@ TEST_F(TrashCliTest, TrashListAndRestoreByEntryOrIdentifier) {
   ASSERT_EQ(restored.code, kExitOk) << restored.err;
   auto json = parseJson(restored.out);
   ASSERT_TRUE(json.ok());
-  EXPECT_EQ((*json)["folder"], *archive.relativePath(session.folder));
+  EXPECT_EQ((*json)["folder"], *relativeFolder);
 }
 
 TEST_F(TrashCliTest, RefusalsPrintTheSentenceAndChangeNothing) {
@@ -100,7 +105,7 @@ TEST_F(TrashCliTest, ListingReportsStrayItemsAndGoesOn) {
   EXPECT_EQ(listed.code, kExitOk);
   EXPECT_NE(listed.err.find("notes.txt"), std::string::npos);
   EXPECT_NE(listed.err.find("The Trash entry must have its own valid meeting folder and manifest."), std::string::npos);
-  EXPECT_EQ(parseJson(listed.out)->size(), 1u);
+  EXPECT_THAT(parseJson(listed.out), IsOkAndHolds(SizeIs(1)));
 }
 
 TEST_F(TrashCliTest, TrashWithoutAnIdentifierIsAUsageError) {

@@ -4,11 +4,13 @@
 
 #include "platform/json.h"
 #include "tests/apps/cli_invocation.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel::cli {
 namespace {
 
+using korvel::testing::IsOkAndHolds;
 using korvel::testing::readText;
 using korvel::testing::TempDir;
 using korvel::testing::treeFingerprint;
@@ -31,7 +33,7 @@ TEST_F(WidgetCliTest, WriteThenShowRoundTripsThroughTheSharedContainer) {
   ASSERT_EQ(written.code, kExitOk) << written.err;
   auto shown = korvel({"status", "show", "--json", "--now", "2026-03-04T14:15:30Z"});
   ASSERT_EQ(shown.code, kExitOk) << shown.err;
-  const Json json = *parseJson(shown.out);
+  ASSERT_OK_AND_ASSIGN(const Json json, parseJson(shown.out));
   EXPECT_EQ(json["effectiveState"], "recording");
   EXPECT_EQ(json["timerStart"], "2026-03-04T14:12:55Z");
   EXPECT_EQ(json["snapshot"]["title"], "Weekly sync");
@@ -39,10 +41,10 @@ TEST_F(WidgetCliTest, WriteThenShowRoundTripsThroughTheSharedContainer) {
   EXPECT_EQ(json["snapshot"]["meetings"][0]["processing"], "Transcribing");
   EXPECT_FALSE(json["snapshot"]["meetings"][1].contains("processing"));
   EXPECT_EQ(json["snapshot"]["updatedAt"], 794326500);
-  EXPECT_EQ(*parseJson(readText(statusFile)), json["snapshot"]);
+  EXPECT_THAT(parseJson(readText(statusFile)), IsOkAndHolds(json["snapshot"]));
 
   auto stale = korvel({"status", "show", "--json", "--now", "2026-03-04T14:16:31Z"});
-  const Json staleJson = *parseJson(stale.out);
+  ASSERT_OK_AND_ASSIGN(const Json staleJson, parseJson(stale.out));
   EXPECT_EQ(staleJson["effectiveState"], "unavailable");
   EXPECT_FALSE(staleJson.contains("timerStart"));
 }
@@ -78,9 +80,10 @@ TEST_F(WidgetCliTest, ShowExplainsARefusedFile) {
   EXPECT_EQ(shown.code, kExitOk);
   EXPECT_NE(shown.out.find("Not usable: The status file is malformed."), std::string::npos);
   EXPECT_NE(shown.out.find("State: unavailable"), std::string::npos);
-  EXPECT_EQ(*parseJson(korvel({"status", "show", "--json"}).out), *parseJson(R"({"effectiveState":"unavailable",
+  ASSERT_OK_AND_ASSIGN(const Json unavailable, parseJson(R"({"effectiveState":"unavailable",
       "snapshot":{"elapsedSeconds":0,"meetings":[],"showTitles":false,"state":"unavailable","title":"Recording",
       "updatedAt":-63113904000,"version":1}})"));
+  EXPECT_THAT(parseJson(korvel({"status", "show", "--json"}).out), IsOkAndHolds(unavailable));
 }
 
 TEST_F(WidgetCliTest, RenderDrawsEachStateFromAnExplicitStatusFile) {
@@ -105,7 +108,7 @@ TEST_F(WidgetCliTest, TimelineShowsTheStalenessEntryAndReload) {
   ASSERT_EQ(korvel({"status", "write", "--state", "recording", "--now", "2026-03-04T14:15:00Z"}).code, kExitOk);
   auto timeline = korvel({"widget", "timeline", "--json", "--now", "2026-03-04T14:15:30Z"});
   ASSERT_EQ(timeline.code, kExitOk) << timeline.err;
-  const Json json = *parseJson(timeline.out);
+  ASSERT_OK_AND_ASSIGN(const Json json, parseJson(timeline.out));
   ASSERT_EQ(json["entries"].size(), 2u);
   EXPECT_EQ(json["entries"][0]["date"], "2026-03-04T14:15:30Z");
   EXPECT_EQ(json["entries"][0]["effectiveState"], "recording");

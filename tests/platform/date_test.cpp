@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/result_matchers.h"
+
 namespace korvel {
 namespace {
+
+using testing::IsOkAndHolds;
 
 TEST(DateTest, FormatsWholeSecondsInUtc) {
   EXPECT_EQ(formatIso8601(Date::fromUnix(1772633700.9)), "2026-03-04T14:15:00Z");
@@ -14,9 +18,9 @@ TEST(DateTest, FormatsWholeSecondsInUtc) {
 }
 
 TEST(DateTest, ParsesZuluAndOffsets) {
-  EXPECT_EQ(parseIso8601("2026-03-04T14:15:00Z")->secondsSince1970, 1772633700);
-  EXPECT_EQ(parseIso8601("2026-03-04T15:15:00+01:00")->secondsSince1970, 1772633700);
-  EXPECT_EQ(parseIso8601("2024-02-29T00:00:00Z")->secondsSince1970, 1709164800);
+  EXPECT_THAT(parseIso8601("2026-03-04T14:15:00Z"), IsOkAndHolds(Date::fromUnix(1772633700)));
+  EXPECT_THAT(parseIso8601("2026-03-04T15:15:00+01:00"), IsOkAndHolds(Date::fromUnix(1772633700)));
+  EXPECT_THAT(parseIso8601("2024-02-29T00:00:00Z"), IsOkAndHolds(Date::fromUnix(1709164800)));
 }
 
 TEST(DateTest, RefusesOtherForms) {

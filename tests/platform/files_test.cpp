@@ -11,12 +11,15 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::IsOk;
+using testing::IsOkAndHolds;
 using testing::readText;
 using testing::TempDir;
 using testing::writeText;
@@ -28,12 +31,12 @@ TEST(DirTest, RefusesSymbolicLinksAtEveryStep) {
   fs::create_directory_symlink(temp / "real", temp / "link");
   fs::create_symlink(temp / "real/inner/file.json", temp / "real/inner/alias.json");
 
-  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
+  ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
   EXPECT_EQ(root.openDir("link").error().code, ErrorCode::Denied);
   EXPECT_EQ(root.openPath({"link", "inner"}).error().code, ErrorCode::Denied);
-  Dir inner = *root.openPath({"real", "inner"});
+  ASSERT_OK_AND_ASSIGN(Dir inner, root.openPath({"real", "inner"}));
   EXPECT_EQ(inner.readFile("alias.json", 100).error().code, ErrorCode::Denied);
-  EXPECT_EQ(*inner.readFile("file.json", 100), "{}");
+  EXPECT_THAT(inner.readFile("file.json", 100), IsOkAndHolds("{}"));
   // Writing through a link name replaces the link itself; the target stays as it was.
   ASSERT_TRUE(inner.writeAtomic("alias.json", "new").ok());
   EXPECT_EQ(readText(temp / "real/inner/file.json"), "{}");
@@ -46,7 +49,7 @@ TEST(DirTest, RefusesSymbolicLinksAtEveryStep) {
 
 TEST(DirTest, RefusesNamesThatAreNotOneComponent) {
   TempDir temp;
-  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
+  ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
   for (const char* name : {"", ".", "..", "a/b", "../x"}) {
     EXPECT_EQ(root.openDir(name).error().code, ErrorCode::InvalidInput) << name;
     EXPECT_FALSE(root.writeAtomic(name, "x").ok()) << name;
@@ -57,23 +60,24 @@ TEST(DirTest, SizeCapAndNonRegularFilesAreRefused) {
   TempDir temp;
   writeText(temp / "big", std::string(101, 'x'));
   ::mkfifo((temp / "fifo").c_str(), 0600);
-  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
+  ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
   EXPECT_EQ(root.readFile("big", 100).error().code, ErrorCode::InvalidInput);
-  EXPECT_EQ(root.readFile("big", 101)->size(), 101u);
+  EXPECT_THAT(root.readFile("big", 101), IsOkAndHolds(std::string(101, 'x')));
   EXPECT_EQ(root.readFile("fifo", 100).error().code, ErrorCode::Denied);
   EXPECT_EQ(root.readFile("missing", 100).error().code, ErrorCode::NotFound);
 }
 
 TEST(DirTest, AtomicWriteReplacesWholeFileWithModeAndLeavesNoTemporary) {
   TempDir temp;
-  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
+  ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
   ASSERT_TRUE(root.writeAtomic("a.json", "first", 0600).ok());
   ASSERT_TRUE(root.writeAtomic("a.json", "second", 0600).ok());
   EXPECT_EQ(readText(temp / "a.json"), "second");
-  EXPECT_EQ(root.info("a.json")->mode, 0600u);
+  ASSERT_OK_AND_ASSIGN(const auto info, root.info("a.json"));
+  EXPECT_EQ(info.mode, 0600u);
   EXPECT_EQ(root.writeAtomic("a.json", "third", 0600, Replace::refuseExisting).error().code, ErrorCode::InvalidInput);
   EXPECT_EQ(readText(temp / "a.json"), "second");
-  auto entries = *root.list();
+  ASSERT_OK_AND_ASSIGN(const auto entries, root.list());
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, "a.json");
 }
@@ -82,11 +86,14 @@ TEST(DirTest, KilledWriterLeavesOldOrNewContentNeverPartial) {
   TempDir temp;
   const std::string oldText(1 << 20, 'o');
   const std::string newText(1 << 20, 'n');
-  { Dir root = *Dir::openRoot(FileSystem::posix(), temp.path()); ASSERT_TRUE(root.writeAtomic("f", oldText).ok()); }
+  {
+    ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
+    ASSERT_THAT(root.writeAtomic("f", oldText), IsOk());
+  }
   for (int round = 0; round < 5; ++round) {
     pid_t child = ::fork();
     if (child == 0) {
-      Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
+      ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
       for (;;) (void)root.writeAtomic("f", (round % 2) ? oldText : newText);
     }
     ::usleep(20000 + round * 7000);
@@ -104,7 +111,7 @@ TEST(DirTest, ConcurrentLockedAppendsNeitherLoseNorInterleaveLines) {
   for (int w = 0; w < kWriters; ++w) {
     pid_t child = ::fork();
     if (child == 0) {
-      Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
+      ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
       for (int i = 0; i < kLines; ++i) {
         const std::string line = std::to_string(w) + ":" + std::to_string(i) + ":" + std::string(2000, 'a' + w) + "\n";
         if (!root.appendLocked("events.jsonl", line).ok()) ::_exit(1);
@@ -134,7 +141,7 @@ TEST(DirTest, RemoveTreeDoesNotFollowLinksOutOfTheTree) {
   writeText(temp / "outside/keep.txt", "keep");
   writeText(temp / "tree/a/b.txt", "x");
   fs::create_directory_symlink(temp / "outside", temp / "tree/a/escape");
-  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
+  ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
   ASSERT_TRUE(root.removeTree("tree").ok());
   EXPECT_FALSE(fs::exists(temp / "tree"));
   EXPECT_EQ(readText(temp / "outside/keep.txt"), "keep");
@@ -143,12 +150,13 @@ TEST(DirTest, RemoveTreeDoesNotFollowLinksOutOfTheTree) {
 TEST(FileTest, IdentityChangesWhenContentIsAppended) {
   TempDir temp;
   writeText(temp / "m.bin", "abc");
-  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
-  File file = *root.openFile("m.bin");
-  const FileIdentity before = *file.identity();
+  ASSERT_OK_AND_ASSIGN(Dir root, Dir::openRoot(FileSystem::posix(), temp.path()));
+  ASSERT_OK_AND_ASSIGN(File file, root.openFile("m.bin"));
+  ASSERT_OK_AND_ASSIGN(const FileIdentity before, file.identity());
   writeText(temp / "other", "");
   { std::ofstream out(temp / "m.bin", std::ios::app); out << "d"; }
-  EXPECT_NE(*file.identity(), before);
+  ASSERT_OK_AND_ASSIGN(const FileIdentity after, file.identity());
+  EXPECT_NE(after, before);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/result_matchers.h"
+
 namespace korvel {
 namespace {
 
@@ -44,8 +46,8 @@ TEST(JsonFieldsTest, ReportsFirstMissingOrMistypedField) {
 }
 
 TEST(JsonFieldsTest, OptionalFieldsMayBeAbsentButNotMistyped) {
-  auto parsed = parseJson(R"({"a":null,"b":1})");
-  JsonFields fields(*parsed);
+  ASSERT_OK_AND_ASSIGN(const Json parsed, parseJson(R"({"a":null,"b":1})"));
+  JsonFields fields(parsed);
   EXPECT_FALSE(fields.optionalString("a").has_value());
   EXPECT_FALSE(fields.optionalString("zzz").has_value());
   EXPECT_TRUE(fields.ok());

@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/result_matchers.h"
 #include "widgets/automation_intents.h"
 #include "widgets/widget.h"
 
 namespace korvel::widgets {
 namespace {
+
+using ::korvel::testing::IsOkAndHolds;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
 
 // A recorder that records what it was asked and can be told to fail.
 class FakeRecorder final : public RecordingAutomationActions {
@@ -100,7 +105,7 @@ TEST_F(AutomationTest, ARegisteredRecorderIsCalledAtOnce) {
       {RecordingCommand::resume, "Recording resumed"}, {RecordingCommand::stop, "Recording stopped"},
       {RecordingCommand::markMoment, "Moment marked"}};
   for (const auto& [command, dialog] : expected) {
-    EXPECT_EQ(*runRecordingCommand(command, environment), (RecordingCommandResult{true, dialog}));
+    EXPECT_THAT(runRecordingCommand(command, environment), IsOkAndHolds(RecordingCommandResult{true, dialog}));
   }
   EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start", "pause", "resume", "stop", "mark"}));
   EXPECT_EQ(recorder->title, std::nullopt);
@@ -112,7 +117,8 @@ TEST_F(AutomationTest, ARegisteredRecorderIsCalledAtOnce) {
 TEST_F(AutomationTest, ARecorderRegisteringLateIsFoundAtTheNextCheck) {
   InstallingSleeper installing(registry, recorder, 0.35);
   const AutomationEnvironment late{registry, installing};
-  EXPECT_TRUE(runRecordingCommand(RecordingCommand::pause, late)->value);
+  ASSERT_OK_AND_ASSIGN(const RecordingCommandResult result, runRecordingCommand(RecordingCommand::pause, late));
+  EXPECT_TRUE(result.value);
   EXPECT_EQ(installing.sleeps.size(), 4u);  // found at the fifth check, 0.4 s in
   EXPECT_NEAR(installing.elapsed, 0.4, 1e-9);
 }
@@ -121,7 +127,9 @@ TEST_F(AutomationTest, StartPassesTheChosenEntitiesIdentifiers) {
   registry.install(recorder);
   StartRecordingParameters parameters{"Standup", RecordingMicrophoneEntity{"mic-2", "USB"},
                                       RecordingWindowEntity{"202", "Browser"}};
-  EXPECT_TRUE(runRecordingCommand(RecordingCommand::start, environment, parameters)->value);
+  ASSERT_OK_AND_ASSIGN(const RecordingCommandResult result,
+                       runRecordingCommand(RecordingCommand::start, environment, parameters));
+  EXPECT_TRUE(result.value);
   EXPECT_EQ(recorder->title, "Standup");
   EXPECT_EQ(recorder->microphoneID, "mic-2");
   EXPECT_EQ(recorder->windowID, "202");
@@ -130,8 +138,8 @@ TEST_F(AutomationTest, StartPassesTheChosenEntitiesIdentifiers) {
 TEST_F(AutomationTest, RecorderErrorsBecomeAFalseResultWithTheirSentence) {
   registry.install(recorder);
   recorder->failure = makeError(ErrorCode::InvalidInput, "Nothing is being recorded.");
-  EXPECT_EQ(*runRecordingCommand(RecordingCommand::pause, environment),
-            (RecordingCommandResult{false, "Nothing is being recorded."}));
+  EXPECT_THAT(runRecordingCommand(RecordingCommand::pause, environment),
+              IsOkAndHolds(RecordingCommandResult{false, "Nothing is being recorded."}));
   // The widget's buttons hand the same error to the host instead.
   EXPECT_EQ(runWidgetIntent(WidgetIntent::pause, environment).error().message, "Nothing is being recorded.");
 }
@@ -155,22 +163,27 @@ TEST_F(AutomationTest, StatusDialogAndEntityTruncateTheElapsedTime) {
   EXPECT_EQ(result->value.displaySubtitle(), "42 seconds");
   EXPECT_EQ(result->value.title, "Sync");
   recorder->current = {RecorderAutomationState::idle, "", 0};
-  EXPECT_EQ(runGetRecorderStatus(environment)->dialog, "Korvel is idle. Elapsed time: 0 seconds.");
+  ASSERT_OK_AND_ASSIGN(const RecorderStatusResult idle, runGetRecorderStatus(environment));
+  EXPECT_EQ(idle.dialog, "Korvel is idle. Elapsed time: 0 seconds.");
 }
 
 TEST_F(AutomationTest, QueriesKeepTheRecordersOrder) {
   registry.install(recorder);
-  EXPECT_EQ(suggestedMicrophones(environment)->size(), 3u);
-  const auto mics = *microphonesFor(environment, {"mic-3", "missing", "mic-1"});
+  EXPECT_THAT(suggestedMicrophones(environment), IsOkAndHolds(SizeIs(3)));
+  ASSERT_OK_AND_ASSIGN(const auto mics, microphonesFor(environment, {"mic-3", "missing", "mic-1"}));
   ASSERT_EQ(mics.size(), 2u);
   EXPECT_EQ(mics[0].id, "mic-1");
   EXPECT_EQ(mics[1].id, "mic-3");
-  EXPECT_EQ(windowsFor(environment, {"202"})->front().displayTitle(), "Browser");
+  ASSERT_OK_AND_ASSIGN(const auto windows, windowsFor(environment, {"202"}));
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_EQ(windows[0].displayTitle(), "Browser");
 
   recorder->calls.clear();
-  EXPECT_TRUE(recorderStatusFor(environment, {"other"})->empty());
+  EXPECT_THAT(recorderStatusFor(environment, {"other"}), IsOkAndHolds(IsEmpty()));
   EXPECT_TRUE(recorder->calls.empty());
-  EXPECT_EQ(recorderStatusFor(environment, {"recorder"})->front().state, RecorderAutomationState::recording);
+  ASSERT_OK_AND_ASSIGN(const auto statuses, recorderStatusFor(environment, {"recorder"}));
+  ASSERT_EQ(statuses.size(), 1u);
+  EXPECT_EQ(statuses[0].state, RecorderAutomationState::recording);
 }
 
 TEST_F(AutomationTest, RegistryHoldsTheRecorderWeakly) {

@@ -67,7 +67,9 @@ TEST_F(WidgetSnapshotStorageTest, SharedStorageIsTheContainersFile) {
   PlatformFolders folders;
   EXPECT_EQ(WidgetSnapshotStorage::shared(folders), std::nullopt);
   folders.sharedContainer = container;
-  EXPECT_EQ(WidgetSnapshotStorage::shared(folders)->fileURL, container / "recorder-status.json");
+  const auto shared = WidgetSnapshotStorage::shared(folders);
+  ASSERT_TRUE(shared.has_value());
+  EXPECT_EQ(shared->fileURL, container / "recorder-status.json");
 }
 
 TEST_F(WidgetSnapshotStorageTest, OversizeSnapshotIsRefusedAndThePreviousFileStays) {

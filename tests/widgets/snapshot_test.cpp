@@ -8,9 +8,12 @@
 #include <limits>
 
 #include "platform/text.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel::widgets {
 namespace {
+
+using ::korvel::testing::IsOkAndHolds;
 
 const Date kNow = Date::fromUnix(1772633700);
 
@@ -66,7 +69,7 @@ TEST(RecorderWidgetSnapshotTest, CutsTextsToUserPerceivedCharacters) {
   const auto m = WidgetMeeting::make("x", longTitle, kNow, 1, std::string_view(longLabel));
   EXPECT_EQ(graphemeCount(m.title), 160u);
   EXPECT_EQ(m.title.size(), 160u * 3);
-  EXPECT_EQ(*m.processing, std::string(80, 'x'));
+  EXPECT_EQ(m.processing, std::string(80, 'x'));
 
   const auto snapshot = RecorderWidgetSnapshot::make(kNow, WidgetRecorderState::idle, 0, longTitle, {m}, TitleVisibility::shown);
   EXPECT_EQ(graphemeCount(snapshot.title), 160u);
@@ -126,13 +129,14 @@ TEST(RecorderWidgetSnapshotTest, JsonUsesReferenceDatesAndRoundTrips) {
   EXPECT_EQ(json["meetings"][0]["startedAt"], 794224800);
   EXPECT_FALSE(json["meetings"][1].contains("processing"));
   EXPECT_EQ(encodeCompact(json).find(' '), std::string::npos);
-  auto decoded = RecorderWidgetSnapshot::fromJson(*parseJson(encodeCompact(json)));
-  ASSERT_TRUE(decoded) << decoded.error().message;
-  EXPECT_EQ(*decoded, snapshot);
+  ASSERT_OK_AND_ASSIGN(const Json reparsed, parseJson(encodeCompact(json)));
+  EXPECT_THAT(RecorderWidgetSnapshot::fromJson(reparsed), IsOkAndHolds(snapshot));
 
   Json nullLabel = json;
   nullLabel["meetings"][0]["processing"] = nullptr;
-  EXPECT_EQ(RecorderWidgetSnapshot::fromJson(nullLabel)->meetings[0].processing, std::nullopt);
+  ASSERT_OK_AND_ASSIGN(const RecorderWidgetSnapshot withNullLabel, RecorderWidgetSnapshot::fromJson(nullLabel));
+  ASSERT_FALSE(withNullLabel.meetings.empty());
+  EXPECT_EQ(withNullLabel.meetings[0].processing, std::nullopt);
 }
 
 TEST(RecorderWidgetSnapshotTest, DecodingRefusesMissingMembersAndUnknownStates) {

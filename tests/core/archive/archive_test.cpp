@@ -8,6 +8,7 @@
 
 #include "platform/crypto.h"
 #include "tests/core/archive/archive_test_support.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
@@ -15,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ArchiveSandbox;
+using testing::IsOkAndHolds;
 using testing::readText;
 using testing::treeFingerprint;
 using testing::writeText;
@@ -24,11 +26,13 @@ TEST(ArchiveLayoutTest, LocalDayFolderAndUtcName) {
   Archive archive("/archive", clock, "America/New_York");
   Meeting meeting;
   meeting.id = "X";
-  meeting.startedAt = parseIso8601("2026-03-05T04:30:00Z").value();  // 23:30 on the 4th at UTC−5
-  EXPECT_EQ(*archive.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260305T043000Z_X"}));
+  ASSERT_OK_AND_ASSIGN(meeting.startedAt, parseIso8601("2026-03-05T04:30:00Z"));  // 23:30 on the 4th at UTC−5
+  EXPECT_THAT(archive.folderComponents(meeting),
+              IsOkAndHolds(std::vector<std::string>{"2026", "03", "04", "20260305T043000Z_X"}));
   Archive lisbon("/archive", clock, "Europe/Lisbon");
-  meeting.startedAt = parseIso8601("2026-03-04T14:15:00Z").value();
-  EXPECT_EQ(*lisbon.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260304T141500Z_X"}));
+  ASSERT_OK_AND_ASSIGN(meeting.startedAt, parseIso8601("2026-03-04T14:15:00Z"));
+  EXPECT_THAT(lisbon.folderComponents(meeting),
+              IsOkAndHolds(std::vector<std::string>{"2026", "03", "04", "20260304T141500Z_X"}));
   EXPECT_EQ(lisbon.trashRoot(), fs::path("/archive/.trash"));
   EXPECT_EQ(lisbon.relativePath("/archive/2026/03/04/f"), "2026/03/04/f");
   EXPECT_FALSE(lisbon.relativePath("/archive").has_value());
@@ -67,14 +71,14 @@ TEST(ArchiveLayoutTest, WellKnownRoots) {
 TEST(ArchiveTest, CreateWritesManifestAndCreatedEvent) {
   ArchiveSandbox f;
   Meeting meeting = Meeting::create("Standup", 3, {{"mic", "Mic", "microphone"}}, std::nullopt, f.clock, "Europe/Lisbon");
-  const fs::path folder = f.archive.create(meeting).value();
+  ASSERT_OK_AND_ASSIGN(const fs::path folder, f.archive.create(meeting));
   EXPECT_EQ(folder, f.temp / "Archive/2026/03/04" / ("20260304T141500Z_" + meeting.id));
-  EXPECT_EQ(f.archive.read(folder).value(), meeting);
+  EXPECT_THAT(f.archive.read(folder), IsOkAndHolds(meeting));
   const std::string manifest = readText(folder / "manifest.json");
   EXPECT_EQ(manifest, encodePretty(meeting.toJson()));
   const std::string events = readText(folder / "events.jsonl");
   ASSERT_EQ(events.back(), '\n');
-  const MeetingEvent created = decodeEventLine(events.substr(0, events.size() - 1)).value();
+  ASSERT_OK_AND_ASSIGN(const MeetingEvent created, decodeEventLine(events.substr(0, events.size() - 1)));
   EXPECT_EQ(created.kind, "created");
   EXPECT_EQ(created.detail, meeting.captureDescription());
   EXPECT_EQ(created.utc, f.clock.now());
@@ -107,7 +111,8 @@ TEST(ArchiveTest, SessionsNewestFirstSkippingTrashAndReportingBrokenManifests) {
   EXPECT_EQ(sessions[0].folder, newer);
   EXPECT_EQ(sessions[1].folder, older);
   EXPECT_EQ(reported, std::vector<fs::path>{f.temp / "Archive/2026/03/01/broken/manifest.json"});
-  EXPECT_EQ(f.archive.find(sessions[1].meeting.id).value().folder, older);
+  ASSERT_OK_AND_ASSIGN(const ArchivedSession found, f.archive.find(sessions[1].meeting.id));
+  EXPECT_EQ(found.folder, older);
   EXPECT_EQ(f.archive.find("nobody").error().message, "No meeting with this identifier is in the archive.");
   EXPECT_TRUE(Archive(f.temp / "missing", f.clock, "UTC").sessions().empty());
 }
@@ -115,7 +120,7 @@ TEST(ArchiveTest, SessionsNewestFirstSkippingTrashAndReportingBrokenManifests) {
 TEST(ArchiveTest, SymbolicLinksAreRefusedAtEveryLevel) {
   ArchiveSandbox f;
   const fs::path folder = f.addMeeting("Real");
-  const Meeting meeting = f.archive.read(folder).value();
+  ASSERT_OK_AND_ASSIGN(const Meeting meeting, f.archive.read(folder));
   const fs::path real = f.temp / "real";
   fs::copy(folder, real, fs::copy_options::recursive);
 
@@ -150,7 +155,7 @@ TEST(ArchiveTest, SymbolicLinksAreRefusedAtEveryLevel) {
 TEST(ArchiveTest, SaveRefusesWhatReadingWouldRefuse) {
   ArchiveSandbox f;
   const fs::path folder = f.addMeeting("Valid");
-  Meeting meeting = f.archive.read(folder).value();
+  ASSERT_OK_AND_ASSIGN(Meeting meeting, f.archive.read(folder));
   meeting.segments.push_back(Segment{"s1", "nobody", "a.wav", 0, 30, 1, std::string(64, 'a')});
   const std::string before = treeFingerprint(f.temp.path());
   EXPECT_EQ(f.archive.save(meeting, folder).error().code, ErrorCode::Corrupt);
@@ -176,11 +181,11 @@ TEST(ArchiveTest, SafeMediaURLAndHash) {
   for (const char* bad : {"", ".", "..", "../a.wav", "sub/a.wav", "a\\b", "alias.wav"})
     EXPECT_FALSE(Archive::safeMediaURL(bad, folder).has_value()) << bad;
 
-  EXPECT_EQ(Archive::hash(folder / "a.wav").value(), sha256Hex("audio bytes"));
+  EXPECT_THAT(Archive::hash(folder / "a.wav"), IsOkAndHolds(sha256Hex("audio bytes")));
   EXPECT_EQ(Archive::hash(folder / "alias.wav").error().message,
             "The media file must be a regular file, not a symbolic link.");
   EXPECT_EQ(Archive::hash(folder / "none.wav").error().code, ErrorCode::NotFound);
-  EXPECT_GT(Archive::availableBytes(folder).value(), 0);
+  EXPECT_THAT(Archive::availableBytes(folder), IsOkAndHolds(::testing::Gt(0)));
 }
 
 TEST(ArchiveTest, JsonReaderAndWriter) {
@@ -188,7 +193,8 @@ TEST(ArchiveTest, JsonReaderAndWriter) {
   const fs::path file = f.temp / "settings.json";
   ASSERT_TRUE(Archive::encode(Json{{"b", 1}, {"a", "x/y"}}, file).ok());
   EXPECT_EQ(readText(file), "{\n  \"a\" : \"x\\/y\",\n  \"b\" : 1\n}");
-  EXPECT_EQ(Archive::decode(file).value()["a"], "x/y");
+  ASSERT_OK_AND_ASSIGN(const Json decoded, Archive::decode(file));
+  EXPECT_EQ(decoded["a"], "x/y");
   writeText(file, "[1,");
   EXPECT_EQ(Archive::decode(file).error().code, ErrorCode::Corrupt);
 }

@@ -5,6 +5,7 @@
 
 #include "core/archive/archive.h"
 #include "platform/clock.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel::testing {
@@ -19,9 +20,9 @@ struct ArchiveSandbox {
                                    double startedAt = 1772633700) {
     clock.set(Date::fromUnix(startedAt));
     Meeting meeting = Meeting::create(title, 1, {{"mic", "Mic", "microphone"}}, std::string("mic"), clock, "Europe/Lisbon");
-    auto folder = archive.create(meeting).value();
+    auto folder = valueOf(archive.create(meeting));
     meeting.state = state;
-    if (!archive.save(meeting, folder)) throw std::runtime_error("save failed");
+    requireOk(archive.save(meeting, folder));
     return folder;
   }
 };

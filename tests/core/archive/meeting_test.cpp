@@ -7,19 +7,23 @@
 #include <functional>
 
 #include "platform/crypto.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
 
+using testing::IsOkAndHolds;
+
 Json manifestJson() {
-  return parseJson(R"({"schemaVersion":1,"id":"M1","title":"Standup","startedAt":"2026-03-04T14:15:00Z",
+  return testing::valueOf(parseJson(
+      R"({"schemaVersion":1,"id":"M1","title":"Standup","startedAt":"2026-03-04T14:15:00Z",
     "timezone":"Europe/Lisbon","hostStart":12.5,"state":"finalized",
     "sources":[{"id":"mic","name":"Mic","kind":"microphone"},{"id":"cam","name":"Window","kind":"video"}],
     "segments":[{"id":"s1","sourceID":"mic","file":"a.m4a","start":0,"duration":30,"bytes":10,
                  "sha256":"0000000000000000000000000000000000000000000000000000000000000000"},
                 {"id":"s2","sourceID":"mic","file":"b.m4a","start":30,"duration":29.5,"bytes":10,
                  "sha256":"0000000000000000000000000000000000000000000000000000000000000000"}],
-    "warnings":[]})").value();
+    "warnings":[]})"));
 }
 
 TEST(MeetingTest, NewMeetingEncodesWithoutOptionalKeys) {
@@ -36,11 +40,11 @@ TEST(MeetingTest, NewMeetingEncodesWithoutOptionalKeys) {
   for (const char* key : {"primaryMic", "automaticMicrophones", "detection", "calendarEvent", "calendarLinkReviewed",
                           "titleEditedByUser", "recordingOptions", "postRecordingProcessing", "quality"})
     EXPECT_FALSE(json.contains(key)) << key;
-  EXPECT_EQ(decodeManifest(encodeManifest(meeting)).value(), meeting);
+  EXPECT_THAT(decodeManifest(encodeManifest(meeting)), IsOkAndHolds(meeting));
 }
 
 TEST(MeetingTest, DurationAndEffectiveOptions) {
-  Meeting meeting = Meeting::fromJson(manifestJson()).value();
+  ASSERT_OK_AND_ASSIGN(Meeting meeting, Meeting::fromJson(manifestJson()));
   EXPECT_DOUBLE_EQ(meeting.duration(), 59.5);
   const RecordingOptions derived = meeting.effectiveRecordingOptions();
   EXPECT_TRUE(derived.video);
@@ -57,7 +61,7 @@ TEST(MeetingTest, UnknownMembersOfOtherSubsystemsRoundTrip) {
   Json json = manifestJson();
   json["detection"] = {{"confidence", 0.9}};
   json["calendarEvent"] = {{"id", "e1"}};
-  const Meeting meeting = Meeting::fromJson(json).value();
+  ASSERT_OK_AND_ASSIGN(const Meeting meeting, Meeting::fromJson(json));
   EXPECT_EQ(meeting.toJson(), json);
 }
 
@@ -101,7 +105,8 @@ TEST(RecordingQualityTest, NormalisesAndLabels) {
   EXPECT_EQ(RecordingQuality::detailed().frameRate, 30);
   EXPECT_EQ(resolutionLabel(RecordingQuality::Resolution::p1440), "1440p");
   EXPECT_EQ(resolutionLabel(RecordingQuality::Resolution::p2160), "4K (2160p)");
-  EXPECT_EQ(RecordingQuality::fromJson(RecordingQuality::detailed().toJson()).value(), RecordingQuality::detailed());
+  EXPECT_THAT(RecordingQuality::fromJson(RecordingQuality::detailed().toJson()),
+              IsOkAndHolds(RecordingQuality::detailed()));
 }
 
 TEST(RecordingOptionsTest, ValidationMessages) {
@@ -115,7 +120,7 @@ TEST(RecordingOptionsTest, ValidationMessages) {
 }
 
 TEST(MeetingTest, CaptureDescriptionFollowsQuality) {
-  Meeting meeting = Meeting::fromJson(manifestJson()).value();
+  ASSERT_OK_AND_ASSIGN(Meeting meeting, Meeting::fromJson(manifestJson()));
   EXPECT_EQ(meeting.captureDescription(),
             "Manual capture; SDR H.264 up to 1080p/15fps; 3000000 bps video target; automatic AAC bitrate; 30s "
             "segments; app audio may mix browser tabs; selected microphone");
@@ -145,14 +150,14 @@ TEST(CaptureRecordsTest, MessagesRoundTripAndRefuseBadInput) {
   track.committedBytes = 42;
   message.health = std::vector<TrackHealth>{track};
   message.liveTranscript = LiveTranscriptUpdate{"u1", "mic", 1, 2, "hello"};
-  EXPECT_EQ(WorkerMessage::fromJson(message.toJson()).value(), message);
+  EXPECT_THAT(WorkerMessage::fromJson(message.toJson()), IsOkAndHolds(message));
 
   CaptureRequest request;
   request.directory = "file:///tmp/m";
   request.windowID = 4000000000u;
   request.microphoneIDs = {"a", "b"};
   request.quality = RecordingQuality::standard();
-  EXPECT_EQ(CaptureRequest::fromJson(request.toJson()).value(), request);
+  EXPECT_THAT(CaptureRequest::fromJson(request.toJson()), IsOkAndHolds(request));
   Json bad = request.toJson();
   bad["windowID"] = -1;
   EXPECT_FALSE(CaptureRequest::fromJson(bad).ok());
@@ -165,7 +170,7 @@ TEST(MeetingEventTest, LinesHaveExactlyFourSortedMembers) {
   const MeetingEvent event{"created", "Manual capture", 12.5, Date::fromUnix(1772633700)};
   EXPECT_EQ(encodeEventLine(event),
             R"({"detail":"Manual capture","kind":"created","uptime":12.5,"utc":"2026-03-04T14:15:00Z"})");
-  EXPECT_EQ(decodeEventLine(encodeEventLine(event)).value(), event);
+  EXPECT_THAT(decodeEventLine(encodeEventLine(event)), IsOkAndHolds(event));
   EXPECT_FALSE(decodeEventLine(R"({"detail":"x","kind":"k","uptime":1,"utc":"2026-03-04T14:15:00Z","extra":1})").ok());
   EXPECT_FALSE(decodeEventLine(R"({"detail":"x","kind":"k","uptime":"1","utc":"2026-03-04T14:15:00Z"})").ok());
   EXPECT_EQ(decodeEventLine(R"({"detail":"x","kind":)").error().message, "The event log line is not valid JSON.");

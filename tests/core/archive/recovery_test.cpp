@@ -13,12 +13,15 @@
 #include "core/archive/archive.h"
 #include "platform/crypto.h"
 #include "tests/core/archive/archive_test_support.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::ArchiveSandbox;
+using testing::IsOk;
+using testing::IsOkAndHolds;
 using testing::readText;
 using testing::treeFingerprint;
 using testing::writeText;
@@ -55,20 +58,33 @@ TEST(RecoveryTest, AddsMatchingSegmentsOnceAndMarksIncomplete) {
   Segment negative = commit(folder, "s7", 0, "negative");
   negative.start = -1;
   writeText(folder / "s7.segment", negative.toJson().dump());
+  const Segment deleted = commit(folder, "s8", 120, "deleted media");
+  fs::remove(folder / deleted.file);
+  Segment otherTrack = commit(folder, "s9", 150, "camera media");
+  otherTrack.sourceID = "camera";
+  writeText(folder / "s9.segment", encodeSegmentRecord(otherTrack));
+  // A segment the manifest already lists is not added a second time.
+  const Segment listed = commit(folder, "s0", 180, "listed media");
+  {
+    ASSERT_OK_AND_ASSIGN(Meeting meeting, f.archive.read(folder));
+    meeting.segments.push_back(listed);
+    ASSERT_THAT(f.archive.save(meeting, folder), IsOk());
+  }
 
-  const Meeting recovered = f.archive.recover(folder).value();
+  ASSERT_OK_AND_ASSIGN(const Meeting recovered, f.archive.recover(folder));
   EXPECT_EQ(recovered.state, SessionState::incomplete);
-  EXPECT_EQ(recovered.segments, std::vector<Segment>{good});
+  EXPECT_EQ(recovered.segments, (std::vector<Segment>{listed, good}));
   EXPECT_EQ(recovered.warnings, std::vector<std::string>{kRecoveryWarning});
-  EXPECT_EQ(f.archive.read(folder).value(), recovered);
+  EXPECT_THAT(f.archive.read(folder), IsOkAndHolds(recovered));
   const auto events = lines(readText(folder / "events.jsonl"));
-  EXPECT_EQ(decodeEventLine(events.back()).value().detail, "Unfinished session marked incomplete");
+  ASSERT_OK_AND_ASSIGN(const MeetingEvent last, decodeEventLine(events.back()));
+  EXPECT_EQ(last.detail, "Unfinished session marked incomplete");
   // Nothing is deleted: the unfinished file and the refused records stay.
   EXPECT_TRUE(fs::exists(folder / "s3.wav"));
   EXPECT_TRUE(fs::exists(folder / "s2.segment"));
 
   const std::string after = treeFingerprint(f.temp.path());
-  EXPECT_EQ(f.archive.recover(folder).value(), recovered);
+  EXPECT_THAT(f.archive.recover(folder), IsOkAndHolds(recovered));
   EXPECT_EQ(treeFingerprint(f.temp.path()), after);
 }
 
@@ -77,7 +93,8 @@ TEST(RecoveryTest, FinishedMeetingsAreReturnedUntouched) {
   const fs::path folder = f.addMeeting("Done", SessionState::finalized);
   commit(folder, "s1", 0, "media");
   const std::string before = treeFingerprint(f.temp.path());
-  EXPECT_EQ(f.archive.recover(folder).value().state, SessionState::finalized);
+  ASSERT_OK_AND_ASSIGN(const Meeting returned, f.archive.recover(folder));
+  EXPECT_EQ(returned.state, SessionState::finalized);
   EXPECT_EQ(treeFingerprint(f.temp.path()), before);
 }
 
@@ -86,7 +103,7 @@ TEST(RecoveryTest, FailedEventBecomesAWarningAndBrokenManifestFails) {
   const fs::path folder = f.addMeeting("Paused", SessionState::paused);
   fs::remove(folder / "events.jsonl");
   fs::create_directory(folder / "events.jsonl");
-  const Meeting recovered = f.archive.recover(folder).value();
+  ASSERT_OK_AND_ASSIGN(const Meeting recovered, f.archive.recover(folder));
   ASSERT_EQ(recovered.warnings.size(), 2u);
   EXPECT_EQ(recovered.warnings[1].rfind("Cannot save recovery event: ", 0), 0u);
 
@@ -98,7 +115,9 @@ TEST(RecoveryTest, FailedEventBecomesAWarningAndBrokenManifestFails) {
 
 // Saves the manifest and appends an event forever, telling the parent once it is well under way.
 [[noreturn]] void writeForever(const Archive& archive, const fs::path& folder, int signalFd, int signalAfter) {
-  Meeting meeting = archive.read(folder).value();
+  auto read = archive.read(folder);
+  if (!read) ::_exit(2);
+  Meeting meeting = std::move(read).value();
   for (int i = 0;; ++i) {
     meeting.warnings.push_back(std::string(static_cast<size_t>(i % 97) * 11, 'w'));
     if (!archive.save(meeting, folder) || !archive.event("tick", std::string(static_cast<size_t>(i % 89) * 13, 'e'), folder))
@@ -129,15 +148,17 @@ TEST(CrashSafetyTest, WriterKilledMidStreamLeavesDecodableFiles) {
     ::close(fds[0]);
     ASSERT_TRUE(WIFSIGNALED(status));
 
-    const Meeting survived = f.archive.read(folder).value();
+    ASSERT_OK_AND_ASSIGN(const Meeting survived, f.archive.read(folder));
     EXPECT_EQ(survived.state, SessionState::recording);
     const std::string log = readText(folder / "events.jsonl");
     const auto complete = lines(log.substr(0, log.rfind('\n') + 1));
     // The created event and every tick up to the signal were complete before the kill.
     EXPECT_GE(complete.size(), static_cast<size_t>(signalAfter + 2));
     for (const auto& line : complete) EXPECT_TRUE(decodeEventLine(line).ok()) << line;
-    EXPECT_EQ(f.archive.recover(folder).value().state, SessionState::incomplete);
-    EXPECT_EQ(f.archive.read(folder).value().state, SessionState::incomplete);
+    ASSERT_OK_AND_ASSIGN(const Meeting recovered, f.archive.recover(folder));
+    EXPECT_EQ(recovered.state, SessionState::incomplete);
+    ASSERT_OK_AND_ASSIGN(const Meeting reread, f.archive.read(folder));
+    EXPECT_EQ(reread.state, SessionState::incomplete);
   }
 }
 
@@ -175,7 +196,7 @@ TEST(CrashSafetyTest, ConcurrentAppendsLoseAndInterleaveNothing) {
   const auto all = lines(readText(folder / "events.jsonl"));
   ASSERT_EQ(all.size(), 1u + kWriters * kLines);  // with the "created" event
   for (size_t i = 1; i < all.size(); ++i) {
-    const MeetingEvent event = decodeEventLine(all[i]).value();
+    ASSERT_OK_AND_ASSIGN(const MeetingEvent event, decodeEventLine(all[i]));
     const int sequence = std::stoi(event.detail);
     EXPECT_EQ(sequence, next[event.kind]++) << event.kind;
   }

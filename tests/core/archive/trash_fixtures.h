@@ -12,6 +12,7 @@
 #include "core/archive/meeting.h"
 #include "platform/clock.h"
 #include "platform/crypto.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel::testing {
@@ -23,8 +24,7 @@ inline ArchivedSession addMeeting(const Archive& archive, ManualClock& clock, co
   clock.advance(3600);  // each meeting its own start, so listings have an order
   Meeting meeting = Meeting::create(title, 100, {Source{"mic", "Built-in Microphone", "microphone"}}, "mic",
                                     clock, archive.timeZone());
-  auto folder = archive.create(meeting);
-  EXPECT_TRUE(folder.ok()) << folder.error().message;
+  const std::filesystem::path folder = valueOf(archive.create(meeting));
   for (size_t i = 0; i < media.size(); ++i) {
     Segment segment;
     segment.id = "segment-" + std::to_string(i);
@@ -34,12 +34,12 @@ inline ArchivedSession addMeeting(const Archive& archive, ManualClock& clock, co
     segment.duration = 30;
     segment.bytes = static_cast<int64_t>(media[i].size());
     segment.sha256 = sha256Hex(media[i]);
-    writeText(*folder / segment.file, media[i]);
+    writeText(folder / segment.file, media[i]);
     meeting.segments.push_back(segment);
   }
   meeting.state = state;
-  EXPECT_TRUE(archive.save(meeting, *folder).ok());
-  return {*folder, meeting};
+  requireOk(archive.save(meeting, folder));
+  return {folder, meeting};
 }
 
 // An archive under a fresh temporary folder, filed by UTC days.

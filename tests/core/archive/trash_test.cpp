@@ -8,12 +8,14 @@
 
 #include "core/archive/restore_record.h"
 #include "tests/core/archive/trash_fixtures.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::addMeeting;
+using testing::IsOkAndHolds;
 using testing::readText;
 using testing::treeFingerprint;
 using testing::writeText;
@@ -41,7 +43,8 @@ TEST_F(TrashTest, TrashAndRestoreRoundTripThroughTheSavedPath) {
   auto kept = addMeeting(archive, clock, "Standup", {"a"});
   auto session = addMeeting(archive, clock, "Planning", {"audio bytes", "more"});
   const std::string content = treeFingerprint(session.folder);
-  const std::string relative = *archive.relativePath(session.folder);
+  const auto relative = archive.relativePath(session.folder);
+  ASSERT_TRUE(relative.has_value());
 
   const fs::path entry = trashed(session);
   EXPECT_EQ(entry.parent_path(), archive.trashRoot());
@@ -50,7 +53,9 @@ TEST_F(TrashTest, TrashAndRestoreRoundTripThroughTheSavedPath) {
   // The saved path is the archive's JSON spelling of the relative path, slashes escaped.
   const std::string record = readText(entry / kRestoreRecordName);
   EXPECT_NE(record.find("\\/"), std::string::npos);
-  EXPECT_EQ(*decodeRestoreRecord(record), *archive.relativeComponents(session.folder));
+  const auto components = archive.relativeComponents(session.folder);
+  ASSERT_TRUE(components.has_value());
+  EXPECT_THAT(decodeRestoreRecord(record), IsOkAndHolds(*components));
 
   ASSERT_EQ(archive.sessions().size(), 1u);
   EXPECT_EQ(archive.sessions()[0].meeting.id, kept.meeting.id);
@@ -63,7 +68,7 @@ TEST_F(TrashTest, TrashAndRestoreRoundTripThroughTheSavedPath) {
   auto restored = restoreFromTrash(archive, entry, session.meeting.id);
   ASSERT_TRUE(restored.ok()) << restored.error().message;
   EXPECT_EQ(*restored, session.folder);
-  EXPECT_EQ(*archive.relativePath(*restored), relative);
+  EXPECT_EQ(archive.relativePath(*restored), relative);
   EXPECT_FALSE(fs::exists(entry));
   EXPECT_TRUE(fs::exists(*restored / kRestoreRecordName));  // travels with the folder
   fs::remove(*restored / kRestoreRecordName);
@@ -72,7 +77,7 @@ TEST_F(TrashTest, TrashAndRestoreRoundTripThroughTheSavedPath) {
 
   // A second trip rewrites the record the folder carries.
   const fs::path again = trashed(session);
-  EXPECT_EQ(*decodeRestoreRecord(readText(again / kRestoreRecordName)), *archive.relativeComponents(session.folder));
+  EXPECT_THAT(decodeRestoreRecord(readText(again / kRestoreRecordName)), IsOkAndHolds(*components));
 }
 
 TEST_F(TrashTest, MoveToTrashRefusesWhatIsNotAFinishedMeetingOfThisArchive) {
@@ -261,7 +266,8 @@ TEST_F(TrashTest, RestoreChecksTheSavedPath) {
   auto restored = restoreFromTrash(archive, entry, id);
   ASSERT_TRUE(restored.ok()) << restored.error().message;
   EXPECT_EQ(*restored, root / "Imported" / "2025" / "X");
-  EXPECT_EQ(archive.find(id)->folder, *restored);
+  ASSERT_OK_AND_ASSIGN(const ArchivedSession found, archive.find(id));
+  EXPECT_EQ(found.folder, *restored);
 }
 
 TEST_F(TrashTest, EntryWithoutRecordGoesToTheDateBasedFolder) {
@@ -271,15 +277,16 @@ TEST_F(TrashTest, EntryWithoutRecordGoesToTheDateBasedFolder) {
   fs::remove(session.folder.parent_path());  // the day folder is recreated
   auto restored = restoreFromTrash(archive, entry, session.meeting.id);
   ASSERT_TRUE(restored.ok()) << restored.error().message;
-  EXPECT_EQ(*archive.relativeComponents(*restored), *archive.folderComponents(session.meeting));
+  ASSERT_OK_AND_ASSIGN(const std::vector<std::string> dateBased, archive.folderComponents(session.meeting));
+  EXPECT_EQ(archive.relativeComponents(*restored), dateBased);
   EXPECT_EQ(*restored, session.folder);
 }
 
 TEST(RestoreRecordTest, EncodesEscapedAndReadsBothSpellings) {
   const std::vector<std::string> parts{"2026", "03", "04", "20260304T141500Z_X"};
   EXPECT_EQ(encodeRestoreRecord(parts), "\"2026\\/03\\/04\\/20260304T141500Z_X\"");
-  EXPECT_EQ(*decodeRestoreRecord(encodeRestoreRecord(parts)), parts);
-  EXPECT_EQ(*decodeRestoreRecord("\"2026/03/04/20260304T141500Z_X\"\n"), parts);
+  EXPECT_THAT(decodeRestoreRecord(encodeRestoreRecord(parts)), IsOkAndHolds(parts));
+  EXPECT_THAT(decodeRestoreRecord("\"2026/03/04/20260304T141500Z_X\"\n"), IsOkAndHolds(parts));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "tests/core/catalog/catalog_fixtures.h"
 #include "tests/support/fault_file_system.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel::testing {
 namespace {
@@ -22,10 +23,10 @@ struct CatalogFaultsTest : ::testing::Test {
   fs::path addMeeting(const std::string& title, double startedAt) {
     clock.set(Date::fromUnix(startedAt));
     Meeting meeting = Meeting::create(title, 1, {{"mic", "Mic", "microphone"}}, std::string("mic"), clock, "UTC");
-    const auto folder = orThrow(archive.create(meeting));
+    const auto folder = valueOf(archive.create(meeting));
     meeting.state = SessionState::finalized;
-    orThrow(archive.save(meeting, folder));
-    orThrow(TranscriptArtifacts::save(makeRevision("rev-" + title, meeting.id, "mic", startedAt, {title + " words"}),
+    requireOk(archive.save(meeting, folder));
+    requireOk(TranscriptArtifacts::save(makeRevision("rev-" + title, meeting.id, "mic", startedAt, {title + " words"}),
                                       folder, files));
     return folder;
   }
@@ -33,7 +34,7 @@ struct CatalogFaultsTest : ::testing::Test {
 
 TEST_F(CatalogFaultsTest, AFailedPublicationLeavesNoRevisionAndNoStagingFolder) {
   const auto folder = addMeeting("Planning", 1772633700);
-  const Meeting meeting = orThrow(archive.read(folder));
+  const Meeting meeting = valueOf(archive.read(folder));
   files.failNth(FaultOp::rename, "rev-2");
   auto saved = TranscriptArtifacts::save(makeRevision("rev-2", meeting.id, "mic", 1772633800, {"x"}), folder, files);
   ASSERT_FALSE(saved.ok());
@@ -45,7 +46,7 @@ TEST_F(CatalogFaultsTest, AFailedPublicationLeavesNoRevisionAndNoStagingFolder) 
 
 TEST_F(CatalogFaultsTest, APublicationWhoseFolderSyncFailsIsPublishedAndAReSaveFindsIt) {
   const auto folder = addMeeting("Planning", 1772633700);
-  const Meeting meeting = orThrow(archive.read(folder));
+  const Meeting meeting = valueOf(archive.read(folder));
   const auto revision = makeRevision("rev-2", meeting.id, "mic", 1772633800, {"x"});
   // The transcripts folder is synced once for the new staging folder, then once for the move.
   files.failNthExactly(FaultOp::sync, folder / TranscriptArtifacts::kFolderName, 2);
@@ -60,8 +61,8 @@ TEST_F(CatalogFaultsTest, APublicationWhoseFolderSyncFailsIsPublishedAndAReSaveF
 TEST_F(CatalogFaultsTest, AnArchiveFolderThatCannotBeListedChangesNothingInTheCatalog) {
   addMeeting("Planning", 1772633700);
   const auto other = addMeeting("Retro", 1772720100);  // another day, another folder
-  auto catalog = orThrow(Catalog::open(databaseFile, files));
-  orThrow(catalog->rebuild(archive));
+  auto catalog = valueOf(Catalog::open(databaseFile, files));
+  requireOk(catalog->rebuild(archive));
   const std::string before = dumpCatalog(databaseFile);
   ASSERT_NE(before.find("Retro"), std::string::npos);
 

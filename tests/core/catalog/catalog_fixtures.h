@@ -12,6 +12,7 @@
 #include "core/archive/archive.h"
 #include "core/catalog/catalog.h"
 #include "platform/clock.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel::testing {
@@ -34,15 +35,6 @@ inline TranscriptDocument makeRevision(const std::string& id, const std::string&
   return document;
 }
 
-template <class T>
-T orThrow(Result<T> result) {
-  if (!result) throw std::runtime_error(result.error().message);
-  return std::move(result).value();
-}
-inline void orThrow(Status status) {
-  if (!status) throw std::runtime_error(status.error().message);
-}
-
 struct CatalogSandbox {
   TempDir temp;
   ManualClock clock{Date::fromUnix(1772633700)};
@@ -54,15 +46,15 @@ struct CatalogSandbox {
     clock.set(Date::fromUnix(startedAt));
     Meeting meeting = Meeting::create(title, 1, {{"mic", "Mic", "microphone"}, {"app", "App", "audio"}},
                                       std::string("mic"), clock, "UTC");
-    const auto folder = orThrow(archive.create(meeting));
+    const auto folder = valueOf(archive.create(meeting));
     meeting.state = SessionState::finalized;
-    orThrow(archive.save(meeting, folder));
+    requireOk(archive.save(meeting, folder));
     return {meeting, folder};
   }
   static void publish(const std::filesystem::path& folder, const TranscriptDocument& document) {
-    orThrow(TranscriptArtifacts::save(document, folder));
+    requireOk(TranscriptArtifacts::save(document, folder));
   }
-  std::unique_ptr<Catalog> open() { return orThrow(Catalog::open(databaseFile)); }
+  std::unique_ptr<Catalog> open() { return valueOf(Catalog::open(databaseFile)); }
 };
 
 // Every row of the catalog's derived tables, sorted, as text: equal dumps mean equal catalogs.

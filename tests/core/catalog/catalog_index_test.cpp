@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "tests/core/catalog/catalog_fixtures.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
 
+using ::testing::IsEmpty;
 using testing::CatalogSandbox;
 using testing::dumpCatalog;
+using testing::IsOkAndHolds;
 using testing::makeRevision;
 using testing::scalar;
 using testing::writeText;
@@ -57,7 +60,7 @@ TEST_F(CatalogIndexTest, AFileThatIsNotACatalogAndAClosedCatalogGiveSqliteErrors
   EXPECT_EQ(catalog->processingJobs().error().message, "Catalog is closed");
   EXPECT_EQ(catalog->search("planning").error().message, "Catalog is closed");
   // A query with nothing searchable never reaches the database.
-  EXPECT_TRUE(catalog->search("?! \"\"")->empty());
+  EXPECT_THAT(catalog->search("?! \"\""), IsOkAndHolds(IsEmpty()));
 
   // The parent folder cannot be created under a plain file.
   auto blocked = Catalog::open(junk / "inner" / "catalog.sqlite");
@@ -131,12 +134,12 @@ TEST_F(CatalogIndexTest, RecoverySnapshotsApplyOnlyWhenTheyCoverTheTrack) {
   EXPECT_EQ(catalog->indexRecoverySnapshot({r1, other}).error().message, order);
   EXPECT_EQ(catalog->indexRecoverySnapshot({r1, r1}).error().message, order);
 
-  EXPECT_TRUE(*catalog->indexRecoverySnapshot({r1, r2}));
+  EXPECT_THAT(catalog->indexRecoverySnapshot({r1, r2}), IsOkAndHolds(true));
   EXPECT_EQ(scalar(box.databaseFile, "SELECT group_concat(text) FROM utterances"), "second");
 
   ASSERT_TRUE(catalog->index(makeRevision("R3", meeting.id, "mic", 300, {"third"}, "R2")));
   const std::string before = dumpCatalog(box.databaseFile);
-  EXPECT_FALSE(*catalog->indexRecoverySnapshot({r1, r2}));
+  EXPECT_THAT(catalog->indexRecoverySnapshot({r1, r2}), IsOkAndHolds(false));
   EXPECT_EQ(dumpCatalog(box.databaseFile), before);
 }
 
@@ -151,30 +154,35 @@ TEST_F(CatalogIndexTest, RemovingAMeetingDeletesItsRowsAndJobs) {
 
   ASSERT_TRUE(catalog->removeMeeting(meeting.id));
   EXPECT_EQ(dumpCatalog(box.databaseFile), "--\n--\n--\n");
-  ASSERT_EQ(catalog->processingJobs()->size(), 1u);
-  EXPECT_EQ(catalog->processingJobs()->at(0).request.meetingID, "OTHER");
+  ASSERT_OK_AND_ASSIGN(const auto jobs, catalog->processingJobs());
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].request.meetingID, "OTHER");
 }
 
 TEST_F(CatalogIndexTest, ANestedPublishingActionCanIndexAtomicallyWithItsJob) {
   ASSERT_TRUE(catalog->upsert(meeting, folder));
   ProcessingRequest request{ProcessingKind::transcription, meeting.id, folder.string(), {}, "mic", "in", "base", "mf",
                             "en", {}, {}, {}};
-  const std::string id = *catalog->enqueue(request, 10, 3);
-  auto job = **catalog->claimJob(10, 60);
+  ASSERT_OK_AND_ASSIGN(const std::string id, catalog->enqueue(request, 10, 3));
+  ASSERT_OK_AND_ASSIGN(const std::optional<ProcessingJob> job, catalog->claimJob(10, 60));
+  ASSERT_TRUE(job.has_value() && job->leaseToken.has_value());
   // The indexing succeeds but the action then fails: both roll back, the job stays leased.
-  auto failed = catalog->publishJob(id, *job.leaseToken, 11, [&]() -> Status {
+  auto failed = catalog->publishJob(id, *job->leaseToken, 11, [&]() -> Status {
     if (!catalog->index(makeRevision("R1", meeting.id, "mic", 100, {"hello"}))) return makeError(ErrorCode::Io, "x");
     return makeError(ErrorCode::Io, "Disk full.");
   });
   EXPECT_EQ(failed.error().message, "Disk full.");
   EXPECT_EQ(utteranceRows(), 0u);
-  EXPECT_EQ(catalog->processingJobs()->at(0).state, ProcessingJobState::running);
+  ASSERT_OK_AND_ASSIGN(const auto leased, catalog->processingJobs());
+  ASSERT_EQ(leased.size(), 1u);
+  EXPECT_EQ(leased[0].state, ProcessingJobState::running);
 
-  EXPECT_TRUE(*catalog->publishJob(id, *job.leaseToken, 12, [&] {
-    return catalog->index(makeRevision("R1", meeting.id, "mic", 100, {"hello"}));
-  }));
+  const auto indexRevision = [&] { return catalog->index(makeRevision("R1", meeting.id, "mic", 100, {"hello"})); };
+  EXPECT_THAT(catalog->publishJob(id, *job->leaseToken, 12, indexRevision), IsOkAndHolds(true));
   EXPECT_EQ(utteranceRows(), 1u);
-  EXPECT_EQ(catalog->processingJobs()->at(0).state, ProcessingJobState::succeeded);
+  ASSERT_OK_AND_ASSIGN(const auto published, catalog->processingJobs());
+  ASSERT_EQ(published.size(), 1u);
+  EXPECT_EQ(published[0].state, ProcessingJobState::succeeded);
 }
 
 }  // namespace

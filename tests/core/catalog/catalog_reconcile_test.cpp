@@ -8,14 +8,19 @@
 
 #include "core/archive/trash.h"
 #include "tests/core/catalog/catalog_fixtures.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
 
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
 using testing::CatalogSandbox;
 using testing::dumpCatalog;
+using testing::IsOkAndHolds;
 using testing::makeRevision;
-using testing::orThrow;
+using testing::requireOk;
+using testing::valueOf;
 
 class CatalogReconcileTest : public ::testing::Test {
  protected:
@@ -25,10 +30,10 @@ class CatalogReconcileTest : public ::testing::Test {
 
   // Refreshes the catalog under test, rebuilds a fresh one, and expects them to agree.
   CatalogSummary refreshMatchesRebuild() {
-    const CatalogSummary summary = orThrow(catalog->refresh(box.archive));
+    const CatalogSummary summary = valueOf(catalog->refresh(box.archive));
     std::filesystem::remove_all(rebuiltFile.parent_path());
-    auto rebuilt = orThrow(Catalog::open(rebuiltFile));
-    orThrow(rebuilt->rebuild(box.archive));
+    auto rebuilt = valueOf(Catalog::open(rebuiltFile));
+    requireOk(rebuilt->rebuild(box.archive));
     rebuilt.reset();
     EXPECT_EQ(dumpCatalog(box.databaseFile), dumpCatalog(rebuiltFile));
     return summary;
@@ -46,7 +51,7 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   EXPECT_EQ(summary.meetingsIndexed, 1u);
   EXPECT_EQ(summary.revisionsIndexed, 2u);
   EXPECT_EQ(summary.utterancesIndexed, 3u);
-  EXPECT_EQ(catalog->search("palette")->size(), 1u);
+  EXPECT_THAT(catalog->search("palette"), IsOkAndHolds(SizeIs(1)));
 
   // Nothing changed: no transcript is read and nothing is re-indexed.
   summary = refreshMatchesRebuild();
@@ -58,29 +63,31 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   CatalogSandbox::publish(secondFolder, makeRevision("S1", second.id, "mic", 30, {"candidate pipeline"}));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 2u);
-  EXPECT_TRUE(catalog->search("palette")->empty());
-  EXPECT_EQ(catalog->search("columns")->size(), 1u);
+  EXPECT_THAT(catalog->search("palette"), IsOkAndHolds(IsEmpty()));
+  EXPECT_THAT(catalog->search("columns"), IsOkAndHolds(SizeIs(1)));
 
   // Rename: the title follows without re-indexing.
-  const auto renamed = orThrow(box.archive.renameMeeting(secondFolder, second.id, "Hiring sync", "Hiring panel"));
+  ASSERT_THAT(box.archive.renameMeeting(secondFolder, second.id, "Hiring sync", "Hiring panel"), testing::IsOk());
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 0u);
-  EXPECT_EQ(catalog->search("candidate")->at(0).title, "Hiring panel");
+  ASSERT_OK_AND_ASSIGN(const auto candidates, catalog->search("candidate"));
+  ASSERT_EQ(candidates.size(), 1u);
+  EXPECT_EQ(candidates[0].title, "Hiring panel");
 
   // Trash removes the meeting (its jobs stay); restore brings it back.
   ProcessingRequest request{ProcessingKind::transcription, second.id, secondFolder.string(), {}, "mic", "in",
                             "base", "mf", "en", {}, {}, {}};
   ASSERT_TRUE(catalog->enqueue(request, 1, 3));
-  const auto entry = orThrow(moveToTrash(box.archive, secondFolder, second.id));
+  ASSERT_OK_AND_ASSIGN(const auto entry, moveToTrash(box.archive, secondFolder, second.id));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsRemoved, 1u);
-  EXPECT_TRUE(catalog->search("candidate")->empty());
-  EXPECT_EQ(catalog->processingJobs()->size(), 1u);
+  EXPECT_THAT(catalog->search("candidate"), IsOkAndHolds(IsEmpty()));
+  EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(1)));
 
-  orThrow(restoreFromTrash(box.archive, entry, second.id));
+  ASSERT_THAT(restoreFromTrash(box.archive, entry, second.id), testing::IsOk());
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 1u);
-  EXPECT_EQ(catalog->search("candidate")->size(), 1u);
+  EXPECT_THAT(catalog->search("candidate"), IsOkAndHolds(SizeIs(1)));
 
   // A new meeting with an empty revision is read each time (it cannot be told from a lost
   // one without reading) but still converges.
@@ -141,8 +148,8 @@ TEST_F(CatalogReconcileTest, RebuildReportsProgressAndKeepsJobs) {
   ASSERT_TRUE(summary);
   EXPECT_EQ(calls, (std::vector<std::string>{"r1/3", "r2/3", "r3/3", "i1/3", "i2/3", "i3/3"}));
   EXPECT_EQ(summary->transcriptFilesRead, 3u);
-  EXPECT_EQ(catalog->search("word")->size(), 3u);
-  EXPECT_EQ(catalog->processingJobs()->size(), 1u);
+  EXPECT_THAT(catalog->search("word"), IsOkAndHolds(SizeIs(3)));
+  EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(1)));
 }
 
 TEST_F(CatalogReconcileTest, AWriterKilledInsideItsTransactionLeavesTheCatalogAsItWas) {
@@ -171,7 +178,7 @@ TEST_F(CatalogReconcileTest, AWriterKilledInsideItsTransactionLeavesTheCatalogAs
   EXPECT_EQ(dumpCatalog(box.databaseFile, true), before);
   catalog.reset();
   catalog = box.open();
-  EXPECT_EQ(catalog->search("before")->size(), 4u);
+  EXPECT_THAT(catalog->search("before"), IsOkAndHolds(SizeIs(4)));
   refreshMatchesRebuild();
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/catalog/catalog_search.h"
 #include "tests/core/catalog/catalog_fixtures.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
@@ -25,6 +26,31 @@ TEST(SearchExpressionTest, QuotesEachTermAndDropsPunctuation) {
   EXPECT_EQ(searchExpression(longQuery), "\"" + std::string(1996, 'a') + "\" AND \"tai\"");
 }
 
+// A query of exactly 2,000 characters, each of two to three bytes and most of several code
+// points, whose last term is `lastTerm` (four characters), followed by `overflow`.
+std::string multibyteQuery(const std::string& lastTerm, const std::string& overflow) {
+  std::string query;
+  for (int i = 0; i < 499; ++i) query += "\u0436e\u0301\u044f ";  // "жéя " with a combining accent
+  return query + lastTerm + overflow;
+}
+
+std::string multibyteExpression(const std::string& lastTerm) {
+  std::string expression;
+  for (int i = 0; i < 499; ++i) expression += "\"\u0436e\u0301\u044f\" AND ";
+  return expression + "\"" + lastTerm + "\"";
+}
+
+TEST(SearchExpressionTest, KeepsEveryWholeCharacterUpToTheCharacterLimit) {
+  const std::string lastTerm = "\u0436e\u0301\u044fe\u0301";  // "жéяé"
+  const std::string exact = multibyteQuery(lastTerm, "");
+  ASSERT_GT(exact.size(), 2000u);
+  EXPECT_EQ(searchExpression(exact), multibyteExpression(lastTerm));
+  // The 2,001st character is dropped whole, here a letter with its accent that would have
+  // extended the last term, and so is everything after it.
+  EXPECT_EQ(searchExpression(multibyteQuery(lastTerm, "e\u0301 tail")), multibyteExpression(lastTerm));
+  EXPECT_EQ(searchExpression(multibyteQuery(lastTerm, " tail")), multibyteExpression(lastTerm));
+}
+
 class CatalogSearchTest : public ::testing::Test {
  protected:
   CatalogSandbox box;
@@ -34,15 +60,15 @@ class CatalogSearchTest : public ::testing::Test {
 
   Meeting add(const std::string& title, double started, const std::vector<std::string>& texts) {
     auto [meeting, folder] = box.addMeeting(title, started);
-    testing::orThrow(catalog->upsert(meeting, folder, std::string(started < 1'700'050'000 ? "zoom" : "meet")));
-    testing::orThrow(catalog->index(makeRevision(meeting.id + "-r", meeting.id, "mic", started, texts)));
+    testing::requireOk(catalog->upsert(meeting, folder, std::string(started < 1'700'050'000 ? "zoom" : "meet")));
+    testing::requireOk(catalog->index(makeRevision(meeting.id + "-r", meeting.id, "mic", started, texts)));
     return meeting;
   }
   std::vector<std::string> hits(std::string_view query, std::optional<Date> from = {},
                                 std::optional<Date> through = {}, std::optional<Date> before = {},
                                 std::optional<std::string> provider = {}, int64_t limit = 50) {
     std::vector<std::string> out;
-    const auto found = testing::orThrow(catalog->search(query, provider, from, through, before, limit));
+    const auto found = testing::valueOf(catalog->search(query, provider, from, through, before, limit));
     for (const auto& hit : found) {
       out.push_back((hit.meetingID == older.id ? "old:" : "new:") + hit.utteranceID);
     }
@@ -65,7 +91,9 @@ TEST_F(CatalogSearchTest, RanksByBm25ThenNewerMeetingThenEarlierUtterance) {
   // Equal scores: the newer meeting first, then earlier utterances.
   EXPECT_EQ(hits("roadmap"), (std::vector<std::string>{"new:u4", "old:u2", "old:u4"}));
 
-  const auto hit = catalog->search("rapida")->at(0);
+  ASSERT_OK_AND_ASSIGN(const auto found, catalog->search("rapida"));
+  ASSERT_EQ(found.size(), 1u);
+  const TranscriptSearchHit& hit = found[0];
   EXPECT_EQ(hit.title, "Older meeting");
   EXPECT_EQ(hit.transcriptID, older.id + "-r");
   EXPECT_EQ(hit.id(), older.id + "-r:u3");
@@ -73,6 +101,18 @@ TEST_F(CatalogSearchTest, RanksByBm25ThenNewerMeetingThenEarlierUtterance) {
   EXPECT_EQ(hit.end, 5.5);
   EXPECT_EQ(hit.text, "Ação rápida");
   EXPECT_EQ(hit.toJson()["directory"].get<std::string>().rfind("file:///", 0), 0u);
+}
+
+TEST_F(CatalogSearchTest, AQueryAtTheCharacterLimitStillMatchesOnItsLastTerm) {
+  const std::string lastTerm = "\u0436e\u0301\u044fe\u0301";
+  const Meeting meeting =
+      add("Multibyte meeting", 1'600'000'000, {"\u0436e\u0301\u044f alone", "\u0436e\u0301\u044f and " + lastTerm});
+  for (const std::string& overflow : {std::string(), std::string("e\u0301"), std::string(" other")}) {
+    ASSERT_OK_AND_ASSIGN(const auto found, catalog->search(multibyteQuery(lastTerm, overflow)));
+    ASSERT_EQ(found.size(), 1u) << overflow;
+    EXPECT_EQ(found[0].meetingID, meeting.id);
+    EXPECT_EQ(found[0].utteranceID, "u2");
+  }
 }
 
 TEST_F(CatalogSearchTest, FiltersByProviderAndStartDateBoundsAndClampsTheLimit) {

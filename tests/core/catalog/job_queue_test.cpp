@@ -13,12 +13,21 @@
 
 #include "platform/crypto.h"
 #include "tests/core/catalog/catalog_fixtures.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
 
+using ::testing::Eq;
+using ::testing::Optional;
+using ::testing::SizeIs;
 using testing::CatalogSandbox;
+using testing::IsOkAndHolds;
 using testing::readText;
+using testing::valueOf;
+
+const auto kNothingClaimable = IsOkAndHolds(Eq(std::nullopt));
+const auto kSomethingClaimable = IsOkAndHolds(Optional(::testing::_));
 
 ProcessingRequest transcription(const std::string& source = "mic") {
   return ProcessingRequest{ProcessingKind::transcription, "M1", "/archive/M1", {}, source, "input-sha",
@@ -30,24 +39,34 @@ class JobQueueTest : public ::testing::Test {
   CatalogSandbox box;
   std::unique_ptr<Catalog> catalog = box.open();
 
-  ProcessingJob only() { return catalog->processingJobs()->at(0); }
+  std::vector<ProcessingJob> jobs() { return valueOf(catalog->processingJobs()); }
+  ProcessingJob only() { return jobs().at(0); }
+  // The job claimed at `now`, which must exist and hold a lease; otherwise the test fails here.
+  ProcessingJob claim(double now, double lease, std::source_location where = std::source_location::current()) {
+    std::optional<ProcessingJob> job = valueOf(catalog->claimJob(now, lease), where);
+    if (!job || !job->leaseToken) {
+      ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << "no job with a lease was claimed at " << now;
+      throw testing::FailedResult("no job claimed");
+    }
+    return *job;
+  }
   std::string invalid(const Error& error) { return error.message; }
 };
 
 TEST_F(JobQueueTest, EnqueueIsIdempotentByIdentityAndValidatesRequests) {
-  const std::string id = *catalog->enqueue(transcription(), 5, 3);
+  ASSERT_OK_AND_ASSIGN(const std::string id, catalog->enqueue(transcription(), 5, 3));
   EXPECT_EQ(id.size(), 64u);
   EXPECT_EQ(id, processingJobID(transcription()));
-  EXPECT_EQ(*catalog->enqueue(transcription(), 9, 3), id);
-  ASSERT_EQ(catalog->processingJobs()->size(), 1u);
+  EXPECT_THAT(catalog->enqueue(transcription(), 9, 3), IsOkAndHolds(id));
+  ASSERT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(1)));
   EXPECT_EQ(only().createdAt, 5);
   EXPECT_EQ(only().maxAttempts, 3);
   EXPECT_EQ(testing::scalar(box.databaseFile, "SELECT record FROM processing_jobs"), only().encoded());
 
   ProcessingRequest capped = transcription();
   capped.maximumAttempts = 1;
-  EXPECT_NE(*catalog->enqueue(capped, 5, 3), id);
-  EXPECT_EQ(catalog->processingJobs()->at(1).maxAttempts, 1);
+  EXPECT_THAT(catalog->enqueue(capped, 5, 3), IsOkAndHolds(::testing::Ne(id)));
+  EXPECT_EQ(jobs().at(1).maxAttempts, 1);
 
   auto refused = [&](ProcessingRequest request, double now = 1, int64_t attempts = 3) {
     auto result = catalog->enqueue(request, now, attempts);
@@ -68,20 +87,20 @@ TEST_F(JobQueueTest, EnqueueIsIdempotentByIdentityAndValidatesRequests) {
   ProcessingRequest huge = transcription();
   huge.language = std::string(70000, 'x');
   EXPECT_EQ(refused(huge), "Processing request is too large");
-  EXPECT_EQ(catalog->processingJobs()->size(), 2u);
+  EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(2)));
 }
 
 TEST_F(JobQueueTest, AMovedRecordingKeepsItsJobThroughTheIdentityFolder) {
   ProcessingRequest original = transcription();
   original.identityDirectory = "/archive/M1";
-  const std::string id = *catalog->enqueue(original, 1, 3);
+  ASSERT_OK_AND_ASSIGN(const std::string id, catalog->enqueue(original, 1, 3));
   EXPECT_EQ(id, processingJobID(transcription()));
-  auto job = **catalog->claimJob(2, 60);
-  ASSERT_TRUE(*catalog->failJob(id, *job.leaseToken, "engine crashed", 3, 0));
+  auto job = claim(2, 60);
+  ASSERT_THAT(catalog->failJob(id, *job.leaseToken, "engine crashed", 3, 0), IsOkAndHolds(true));
 
   ProcessingRequest moved = original;
   moved.directory = "/new-home/M1";
-  EXPECT_EQ(*catalog->enqueue(moved, 10, 3), id);
+  EXPECT_THAT(catalog->enqueue(moved, 10, 3), IsOkAndHolds(id));
   EXPECT_EQ(only().request.directory, "/new-home/M1");
   EXPECT_EQ(only().attempts, 1);
   EXPECT_EQ(only().lastError, "engine crashed");
@@ -89,103 +108,104 @@ TEST_F(JobQueueTest, AMovedRecordingKeepsItsJobThroughTheIdentityFolder) {
 }
 
 TEST_F(JobQueueTest, ClaimsInOrderUnderFiltersAndLeaseLimits) {
-  const std::string a = *catalog->enqueue(transcription("a"), 1, 3);
-  const std::string b = *catalog->enqueue(transcription("b"), 1, 3);
+  ASSERT_OK_AND_ASSIGN(const std::string a, catalog->enqueue(transcription("a"), 1, 3));
+  ASSERT_OK_AND_ASSIGN(const std::string b, catalog->enqueue(transcription("b"), 1, 3));
   ProcessingRequest summary = transcription();
   summary.kind = ProcessingKind::summary;
-  const std::string s = *catalog->enqueue(summary, 0, 3);
+  ASSERT_OK_AND_ASSIGN(const std::string s, catalog->enqueue(summary, 0, 3));
 
   EXPECT_EQ(catalog->claimJob(1, 0.5).error().message, "Invalid worker lease duration");
   EXPECT_EQ(catalog->claimJob(1, 3601).error().message, "Invalid worker lease duration");
   EXPECT_EQ(catalog->claimJob(NAN, 60).error().message, "Invalid worker lease duration");
-  EXPECT_FALSE(catalog->claimJob(1, 60, {.eligibleJobIDs = std::set<std::string>{}})->has_value());
-  EXPECT_FALSE(catalog->claimJob(1, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::sentiment}})->has_value());
-  EXPECT_FALSE(catalog->claimJob(1, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::summary},
-                                        .summaryModelFingerprint = "other"})
-                   ->has_value());
-  EXPECT_FALSE(catalog->claimJob(1, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::transcription},
-                                        .transcriptionLanguage = "pt"})
-                   ->has_value());
+  EXPECT_THAT(catalog->claimJob(1, 60, {.eligibleJobIDs = std::set<std::string>{}}), kNothingClaimable);
+  EXPECT_THAT(catalog->claimJob(1, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::sentiment}}),
+              kNothingClaimable);
+  EXPECT_THAT(catalog->claimJob(1, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::summary},
+                                        .summaryModelFingerprint = "other"}),
+              kNothingClaimable);
+  EXPECT_THAT(catalog->claimJob(1, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::transcription},
+                                        .transcriptionLanguage = "pt"}),
+              kNothingClaimable);
   // Not yet available.
-  EXPECT_FALSE(catalog->claimJob(0.5, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::transcription}})
-                   ->has_value());
+  EXPECT_THAT(catalog->claimJob(0.5, 60, {.kinds = std::set<ProcessingKind>{ProcessingKind::transcription}}),
+              kNothingClaimable);
 
   // Oldest first; equal creation times by id.
-  EXPECT_EQ((*catalog->claimJob(1, 1))->id, s);
-  auto first = **catalog->claimJob(1, 3600);
+  EXPECT_EQ(claim(1, 1).id, s);
+  auto first = claim(1, 3600);
   EXPECT_EQ(first.id, std::min(a, b));
   EXPECT_EQ(first.attempts, 1);
   EXPECT_EQ(*first.leaseUntil, 3601);
   EXPECT_TRUE(isUuidString(*first.leaseToken));
-  EXPECT_EQ((*catalog->claimJob(1, 60))->id, std::max(a, b));
-  EXPECT_FALSE(catalog->claimJob(1, 60)->has_value());
+  EXPECT_EQ(claim(1, 60).id, std::max(a, b));
+  EXPECT_THAT(catalog->claimJob(1, 60), kNothingClaimable);
 }
 
 TEST_F(JobQueueTest, LeaseGuardRejectsWrongTokensAndExpiredLeases) {
-  const std::string id = *catalog->enqueue(transcription(), 0, 3);
-  auto job = **catalog->claimJob(10, 30);
+  ASSERT_OK_AND_ASSIGN(const std::string id, catalog->enqueue(transcription(), 0, 3));
+  auto job = claim(10, 30);
   const std::string token = *job.leaseToken;
-  EXPECT_FALSE(*catalog->renewJob(id, "not-the-token", 11, 30));
-  EXPECT_FALSE(*catalog->completeJob("missing", token, 11));
+  EXPECT_THAT(catalog->renewJob(id, "not-the-token", 11, 30), IsOkAndHolds(false));
+  EXPECT_THAT(catalog->completeJob("missing", token, 11), IsOkAndHolds(false));
   EXPECT_EQ(catalog->renewJob(id, token, 11, 0).error().message, "Invalid worker lease duration");
   EXPECT_EQ(catalog->completeJob(id, token, INFINITY).error().message, "Invalid job time");
-  EXPECT_TRUE(*catalog->renewJob(id, token, 20, 30));  // until 50
+  EXPECT_THAT(catalog->renewJob(id, token, 20, 30), IsOkAndHolds(true));  // until 50
   // At the very instant the lease ends it is gone, even before anyone reclaims it.
-  EXPECT_FALSE(*catalog->renewJob(id, token, 50, 30));
-  EXPECT_FALSE(*catalog->publishJob(id, token, 50, [] { return okStatus(); }));
+  EXPECT_THAT(catalog->renewJob(id, token, 50, 30), IsOkAndHolds(false));
+  EXPECT_THAT(catalog->publishJob(id, token, 50, [] { return okStatus(); }), IsOkAndHolds(false));
 
-  auto again = **catalog->claimJob(50, 30);
+  auto again = claim(50, 30);
   EXPECT_EQ(again.attempts, 2);
   EXPECT_EQ(again.lastError, "Previous worker lease expired; recovering interrupted work");
-  EXPECT_FALSE(*catalog->completeJob(id, token, 51));
+  EXPECT_THAT(catalog->completeJob(id, token, 51), IsOkAndHolds(false));
 
   // Returning gives the attempt back; the job is claimable at once.
-  EXPECT_TRUE(*catalog->returnJob(id, *again.leaseToken, 51));
+  EXPECT_THAT(catalog->returnJob(id, *again.leaseToken, 51), IsOkAndHolds(true));
   EXPECT_EQ(only().state, ProcessingJobState::queued);
   EXPECT_EQ(only().attempts, 1);
   EXPECT_FALSE(only().leaseToken.has_value());
-  auto third = **catalog->claimJob(51, 30);
-  EXPECT_TRUE(*catalog->completeJob(id, *third.leaseToken, 52));
+  auto third = claim(51, 30);
+  EXPECT_THAT(catalog->completeJob(id, *third.leaseToken, 52), IsOkAndHolds(true));
   EXPECT_EQ(only().state, ProcessingJobState::succeeded);
   EXPECT_FALSE(only().lastError.has_value());
 
-  EXPECT_FALSE(*catalog->retryJob(id, 53));
-  EXPECT_TRUE(*catalog->recordCompletedJobWarning(id, std::string(5000, 'w')));
-  EXPECT_EQ(only().lastError->size(), 4096u);
-  EXPECT_FALSE(catalog->claimJob(1000, 30)->has_value());
+  EXPECT_THAT(catalog->retryJob(id, 53), IsOkAndHolds(false));
+  EXPECT_THAT(catalog->recordCompletedJobWarning(id, std::string(5000, 'w')), IsOkAndHolds(true));
+  EXPECT_THAT(only().lastError, Optional(SizeIs(4096)));
+  EXPECT_THAT(catalog->claimJob(1000, 30), kNothingClaimable);
 }
 
 TEST_F(JobQueueTest, FailuresRetryUntilTheLimitThenWaitForAManualRetry) {
   ProcessingRequest request = transcription();
   request.maximumAttempts = 2;
-  const std::string id = *catalog->enqueue(request, 0, 5);
-  auto job = **catalog->claimJob(0, 60);
+  ASSERT_OK_AND_ASSIGN(const std::string id, catalog->enqueue(request, 0, 5));
+  auto job = claim(0, 60);
   EXPECT_EQ(catalog->failJob(id, *job.leaseToken, "x", 1, 86400.5).error().message, "Invalid retry delay");
   EXPECT_EQ(catalog->failJob(id, *job.leaseToken, "x", 1, -1).error().message, "Invalid retry delay");
-  EXPECT_TRUE(*catalog->failJob(id, *job.leaseToken, "decoder error", 1, 86400));
+  EXPECT_THAT(catalog->failJob(id, *job.leaseToken, "decoder error", 1, 86400), IsOkAndHolds(true));
   EXPECT_EQ(only().state, ProcessingJobState::queued);
   EXPECT_EQ(only().availableAt, 86401);
-  EXPECT_FALSE(catalog->claimJob(86400, 60)->has_value());
-  job = **catalog->claimJob(86401, 60);
-  EXPECT_TRUE(*catalog->failJob(id, *job.leaseToken, "decoder error again", 86402, 10));
+  EXPECT_THAT(catalog->claimJob(86400, 60), kNothingClaimable);
+  job = claim(86401, 60);
+  EXPECT_THAT(catalog->failJob(id, *job.leaseToken, "decoder error again", 86402, 10), IsOkAndHolds(true));
   EXPECT_EQ(only().state, ProcessingJobState::failed);
   EXPECT_EQ(only().lastError, "decoder error again");
-  EXPECT_FALSE(catalog->claimJob(1e9, 60)->has_value());
+  EXPECT_THAT(catalog->claimJob(1e9, 60), kNothingClaimable);
 
   EXPECT_EQ(catalog->retryJob(id, NAN).error().message, "Invalid job time");
-  EXPECT_TRUE(*catalog->retryJob(id, 90000));
+  EXPECT_THAT(catalog->retryJob(id, 90000), IsOkAndHolds(true));
   EXPECT_EQ(only().state, ProcessingJobState::queued);
   EXPECT_EQ(only().attempts, 0);
   EXPECT_EQ(only().lastError, "decoder error again");
-  EXPECT_TRUE(catalog->claimJob(90000, 60)->has_value());
+  EXPECT_THAT(catalog->claimJob(90000, 60), kSomethingClaimable);
 }
 
 TEST_F(JobQueueTest, AJobWhoseOnlyAttemptLostItsLeaseFailsOnTheNextScan) {
   ProcessingRequest request = transcription();
   request.maximumAttempts = 1;
-  const std::string id = *catalog->enqueue(request, 0, 3);
-  ASSERT_TRUE(catalog->claimJob(0, 10)->has_value());
-  EXPECT_FALSE(catalog->claimJob(10, 10)->has_value());
+  ASSERT_OK_AND_ASSIGN(const std::string id, catalog->enqueue(request, 0, 3));
+  ASSERT_THAT(catalog->claimJob(0, 10), kSomethingClaimable);
+  EXPECT_THAT(catalog->claimJob(10, 10), kNothingClaimable);
   EXPECT_EQ(only().state, ProcessingJobState::failed);
   EXPECT_EQ(only().lastError, "Worker lease expired; retry limit reached");
   EXPECT_FALSE(only().leaseToken.has_value());
@@ -230,7 +250,10 @@ int waitFor(pid_t pid) {
 
 TEST_F(JobQueueTest, WorkersInSeparateProcessesShareTheQueueAndSurviveAKilledWorker) {
   std::set<std::string> enqueued;
-  for (int i = 0; i < 12; ++i) enqueued.insert(*catalog->enqueue(transcription("track" + std::to_string(i)), 1, 3));
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_OK_AND_ASSIGN(const std::string id, catalog->enqueue(transcription("track" + std::to_string(i)), 1, 3));
+    enqueued.insert(id);
+  }
   const auto log = box.temp / "published.log";
 
   // A worker claims the oldest job, reports its lease, then hangs until killed.
@@ -269,14 +292,15 @@ TEST_F(JobQueueTest, WorkersInSeparateProcessesShareTheQueueAndSurviveAKilledWor
   if (second == 0) workUntilEmpty(box.databaseFile, log, 110);
   EXPECT_EQ(waitFor(first), 0);
   EXPECT_EQ(waitFor(second), 0);
-  EXPECT_EQ(catalog->processingJobs()->size(), 12u);
+  EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(12)));
 
   // After expiry the held job is recovered by a fresh worker; the dead lease can do nothing.
   const pid_t recovery = fork();
   if (recovery == 0) workUntilEmpty(box.databaseFile, log, 130);
   EXPECT_EQ(waitFor(recovery), 0);
-  EXPECT_FALSE(*catalog->publishJob(heldJob, deadToken, 131, [] { return makeError(ErrorCode::Io, "ran"); }));
-  EXPECT_FALSE(*catalog->renewJob(heldJob, deadToken, 131, 30));
+  EXPECT_THAT(catalog->publishJob(heldJob, deadToken, 131, [] { return makeError(ErrorCode::Io, "ran"); }),
+              IsOkAndHolds(false));
+  EXPECT_THAT(catalog->renewJob(heldJob, deadToken, 131, 30), IsOkAndHolds(false));
 
   std::map<std::string, int> publications;
   std::istringstream lines(readText(log));
@@ -286,8 +310,7 @@ TEST_F(JobQueueTest, WorkersInSeparateProcessesShareTheQueueAndSurviveAKilledWor
     EXPECT_TRUE(enqueued.count(id));
     EXPECT_EQ(count, 1) << id;
   }
-  const auto jobs = testing::orThrow(catalog->processingJobs());
-  for (const ProcessingJob& job : jobs) {
+  for (const ProcessingJob& job : jobs()) {
     EXPECT_EQ(job.state, ProcessingJobState::succeeded) << job.id;
     EXPECT_EQ(job.attempts, job.id == heldJob ? 2 : 1);
   }

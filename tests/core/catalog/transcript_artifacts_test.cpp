@@ -9,12 +9,16 @@
 #include <string>
 
 #include "core/catalog/transcript_document.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Eq;
+using ::testing::IsEmpty;
+using testing::IsOkAndHolds;
 using testing::readText;
 using testing::TempDir;
 using testing::treeFingerprint;
@@ -35,9 +39,11 @@ TranscriptDocument revision(std::string id, double createdAt, std::optional<std:
   return document;
 }
 
-std::vector<std::string> ids(const std::vector<TranscriptDocument>& documents) {
+// The revision ids of a load, or its error as the only element.
+std::vector<std::string> ids(const Result<std::vector<TranscriptDocument>>& documents) {
+  if (!documents.ok()) return {"error: " + documents.error().message};
   std::vector<std::string> out;
-  for (const auto& d : documents) out.push_back(d.id);
+  for (const auto& d : *documents) out.push_back(d.id);
   return out;
 }
 
@@ -45,7 +51,7 @@ class TranscriptArtifactsTest : public ::testing::Test {
  protected:
   TempDir temp;
   fs::path meeting = temp / "meeting";
-  Dir folder = (fs::create_directory(meeting), *Dir::openRoot(FileSystem::posix(), meeting));
+  Dir folder = (fs::create_directory(meeting), testing::valueOf(Dir::openRoot(FileSystem::posix(), meeting)));
 
   void publish(const TranscriptDocument& document) {
     const Status saved = TranscriptArtifacts::save(document, folder);
@@ -68,8 +74,8 @@ TEST_F(TranscriptArtifactsTest, PublishesDocumentAndRenditionThenLoadsThem) {
   auto loaded = TranscriptArtifacts::loadRevision("rev-1", folder, "M1");
   ASSERT_TRUE(loaded.ok() && loaded->has_value());
   EXPECT_EQ(**loaded, document);
-  EXPECT_FALSE(TranscriptArtifacts::loadRevision("rev-2", folder, "M1")->has_value());
-  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(meeting, "M1")), std::vector<std::string>{"rev-1"});
+  EXPECT_THAT(TranscriptArtifacts::loadRevision("rev-2", folder, "M1"), IsOkAndHolds(Eq(std::nullopt)));
+  EXPECT_EQ(ids(TranscriptArtifacts::loadAll(meeting, "M1")), std::vector<std::string>{"rev-1"});
 }
 
 TEST_F(TranscriptArtifactsTest, RefusedPublicationsChangeNothing) {
@@ -94,7 +100,7 @@ TEST_F(TranscriptArtifactsTest, LineageOrdersByDateThenIdWithParentsFirst) {
   publish(revision("child", 50, "c"));
   publish(revision("c", 300));
   publish(revision("grandchild", 400, "child"));
-  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(folder, "M1")),
+  EXPECT_EQ(ids(TranscriptArtifacts::loadAll(folder, "M1")),
             (std::vector<std::string>{"c", "child", "a", "b", "grandchild"}));
 }
 
@@ -104,7 +110,7 @@ TEST_F(TranscriptArtifactsTest, BrokenLineageFailsTheWholeLoad) {
   EXPECT_EQ(loadAllError(), "Transcript correction parent is missing or belongs to another source");
 
   TempDir other;
-  Dir cycle = *Dir::openRoot(FileSystem::posix(), other.path());
+  ASSERT_OK_AND_ASSIGN(Dir cycle, Dir::openRoot(FileSystem::posix(), other.path()));
   ASSERT_TRUE(TranscriptArtifacts::save(revision("x", 1, "y"), cycle).ok());
   ASSERT_TRUE(TranscriptArtifacts::save(revision("y", 2, "x"), cycle).ok());
   EXPECT_EQ(TranscriptArtifacts::loadAll(cycle, "M1").error().message, "Transcript correction lineage contains a cycle");
@@ -151,10 +157,11 @@ TEST_F(TranscriptArtifactsTest, IgnoresStagingAndSkipsLinksButRefusesToFollowThe
   fs::create_directories(meeting / "transcripts/.staging-ABC");
   writeText(meeting / "transcripts/.staging-ABC/transcript.json", "{half");
   TempDir elsewhere;
-  ASSERT_TRUE(TranscriptArtifacts::save(revision("outside", 100), *Dir::openRoot(FileSystem::posix(), elsewhere.path())).ok());
+  ASSERT_OK_AND_ASSIGN(Dir outside, Dir::openRoot(FileSystem::posix(), elsewhere.path()));
+  ASSERT_TRUE(TranscriptArtifacts::save(revision("outside", 100), outside).ok());
   fs::create_directory_symlink(elsewhere / "transcripts/outside", meeting / "transcripts/outside");
 
-  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(folder, "M1")), std::vector<std::string>{"rev-1"});
+  EXPECT_EQ(ids(TranscriptArtifacts::loadAll(folder, "M1")), std::vector<std::string>{"rev-1"});
   EXPECT_EQ(TranscriptArtifacts::loadRevision("outside", folder, "M1").error().message,
             "Transcript artifact has an unexpected file type or symbolic link");
 
@@ -179,9 +186,9 @@ TEST_F(TranscriptArtifactsTest, RemovesOnlyAbandonedStagingFolders) {
   fs::create_directories(meeting / "transcripts/.staging-OLD");
   writeText(meeting / "transcripts/.staging-OLD/transcript.json", "{}");
   const Date now{static_cast<double>(::time(nullptr))};
-  EXPECT_EQ(*TranscriptArtifacts::removeAbandonedStaging(folder, now, 3600), 0u);
+  EXPECT_THAT(TranscriptArtifacts::removeAbandonedStaging(folder, now, 3600), IsOkAndHolds(0u));
   EXPECT_TRUE(fs::exists(meeting / "transcripts/.staging-OLD"));
-  EXPECT_EQ(*TranscriptArtifacts::removeAbandonedStaging(folder, now.adding(3601), 3600), 1u);
+  EXPECT_THAT(TranscriptArtifacts::removeAbandonedStaging(folder, now.adding(3601), 3600), IsOkAndHolds(1u));
   EXPECT_FALSE(fs::exists(meeting / "transcripts/.staging-OLD"));
   EXPECT_TRUE(fs::exists(meeting / "transcripts/rev-1/transcript.vtt"));
 }
@@ -201,10 +208,11 @@ TEST_F(TranscriptArtifactsTest, PublisherKilledMidwayLeavesNoPartialRevision) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_FALSE(TranscriptArtifacts::loadRevision(id, folder, "M1")->has_value());
+    EXPECT_THAT(TranscriptArtifacts::loadRevision(id, folder, "M1"), IsOkAndHolds(Eq(std::nullopt)));
   }
-  EXPECT_TRUE(TranscriptArtifacts::loadAll(folder, "M1")->empty());
-  EXPECT_EQ(*TranscriptArtifacts::removeAbandonedStaging(folder, Date{static_cast<double>(::time(nullptr)) + 10}, 5), 3u);
+  EXPECT_THAT(TranscriptArtifacts::loadAll(folder, "M1"), IsOkAndHolds(IsEmpty()));
+  EXPECT_THAT(TranscriptArtifacts::removeAbandonedStaging(folder, Date{static_cast<double>(::time(nullptr)) + 10}, 5),
+              IsOkAndHolds(3u));
 
   // Killed at an arbitrary moment of a stream of publications: every visible revision is whole.
   const pid_t child = ::fork();

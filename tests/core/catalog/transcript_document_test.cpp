@@ -6,8 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/result_matchers.h"
+
 namespace korvel {
 namespace {
+
+using testing::FailsWith;
+using testing::IsOkAndHolds;
 
 TranscriptDocument sampleDocument() {
   TranscriptDocument document;
@@ -108,11 +113,48 @@ TEST(TranscriptDocumentTest, AcceptsTheEdgesOfEveryLimit) {
   document.utterances[1].speakerID = std::string(512, 'x');
   document.utterances[0].text = std::string(1'048'576, 'a');
   EXPECT_EQ(validationMessage(document), "ok");
-  // 240 characters that take more than 1,000 bytes are still too long.
-  std::string wide;
-  for (int i = 0; i < 126; ++i) wide += "👍🏽";  // one character, eight bytes
-  document.utterances[1].speaker = wide;
-  EXPECT_EQ(validationMessage(document), "Invalid transcript speaker name");
+}
+
+// `count` copies of `piece`.
+std::string repeated(std::string_view piece, size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) text += piece;
+  return text;
+}
+
+TEST(TranscriptDocumentTest, SpeakerNamesMeetBothTheCharacterAndTheByteLimit) {
+  const std::string twoBytes = "\u00e9";            // precomposed "é"
+  const std::string fourBytes = "\U0001F600";       // one emoji
+  const std::string fiveBytes = "e\u0301\u0301";    // "e" with two combining accents: one character
+  const std::string eightBytes = "\U0001F44D\U0001F3FD";  // a thumb with a skin tone: one character
+  struct Case {
+    const char* name;
+    std::string speaker;
+    bool valid;
+  };
+  const std::vector<Case> cases = {
+      {"240 ASCII characters", std::string(240, 'x'), true},
+      {"241 ASCII characters", std::string(241, 'x'), false},
+      {"240 characters, 480 bytes", repeated(twoBytes, 240), true},
+      {"241 characters, 482 bytes", repeated(twoBytes, 241), false},
+      {"200 characters, 1,000 bytes", repeated(fiveBytes, 200), true},
+      {"201 characters, 1,001 bytes", repeated(fiveBytes, 200) + "x", false},
+      {"240 characters, 1,000 bytes", repeated(fourBytes, 200) + repeated(fiveBytes, 40), true},
+      {"240 characters, 1,001 bytes", repeated(fourBytes, 199) + repeated(fiveBytes, 41), false},
+      {"126 characters, 1,008 bytes", repeated(eightBytes, 126), false},
+  };
+  for (const Case& c : cases) {
+    TranscriptDocument document = sampleDocument();
+    document.utterances[1].speaker = c.speaker;
+    EXPECT_EQ(validationMessage(document), c.valid ? "ok" : "Invalid transcript speaker name") << c.name;
+    // The reader applies the same rule to what it finds on disk.
+    auto decoded = TranscriptDocument::decode(encodePretty(document.toJson()));
+    if (c.valid) {
+      EXPECT_THAT(decoded, IsOkAndHolds(document)) << c.name;
+    } else {
+      EXPECT_THAT(decoded, FailsWith("Invalid transcript speaker name")) << c.name;
+    }
+  }
 }
 
 TEST(TranscriptDocumentTest, ReaderRefusesWhatTheWriterWould) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/catalog/transcript_reading.h"
+#include "tests/support/result_matchers.h"
 
 namespace korvel {
 namespace {
@@ -106,7 +107,8 @@ TEST(TranscriptFinderTest, IgnoresCaseAndDiacriticsAndWraps) {
   EXPECT_EQ(results->next("1", true), "3");
   EXPECT_EQ(results->next("2", false), "1");
   EXPECT_EQ(results->next(std::nullopt, true), "3");
-  EXPECT_TRUE(TranscriptFinder::search(list, "   ", "en")->passageIDs.empty());
+  ASSERT_OK_AND_ASSIGN(const TranscriptFindResults blank, TranscriptFinder::search(list, "   ", "en"));
+  EXPECT_TRUE(blank.passageIDs.empty());
   EXPECT_EQ(TranscriptFindResults::empty().next(std::nullopt, false), std::nullopt);
 }
 

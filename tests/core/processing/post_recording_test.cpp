@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/processing/post_recording.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
@@ -72,7 +73,7 @@ TEST(ProcessingPlannerTest, ChecksCommittedSegmentsOfATrack) {
 TEST(ProcessingPlannerTest, FingerprintFollowsSegmentsAndDecodedAudioIsBounded) {
   ManualClock clock;
   Meeting meeting = sampleMeeting(clock);
-  auto segments = *ProcessingPlanner::segments(meeting, "app");
+  ASSERT_OK_AND_ASSIGN(auto segments, ProcessingPlanner::segments(meeting, "app"));
   const std::string before = ProcessingPlanner::fingerprint(segments);
   EXPECT_EQ(before.size(), 64u);
   segments[1].bytes += 1;
@@ -98,26 +99,26 @@ TEST_F(ProcessingRequestTest, StoresTheRequestKeepingOtherManifestMembers) {
   ASSERT_TRUE(folder) << folder.error().message;
   // A member this version does not know must survive the edit.
   const auto manifestPath = *folder / kManifestFileName;
-  Json raw = *parseJson(testing::readText(manifestPath));
+  ASSERT_OK_AND_ASSIGN(Json raw, parseJson(testing::readText(manifestPath)));
   raw["futureMember"] = "kept";
   testing::writeText(manifestPath, encodePretty(raw));
 
   auto updated = requestPostRecordingProcessing(archive, *folder, meeting.id, clock.now(), std::string("fp"));
   ASSERT_TRUE(updated) << updated.error().message;
-  Json stored = *parseJson(testing::readText(manifestPath));
+  ASSERT_OK_AND_ASSIGN(const Json stored, parseJson(testing::readText(manifestPath)));
   EXPECT_EQ(stored["futureMember"], "kept");
   EXPECT_EQ(stored["postRecordingProcessing"]["summarySettingsFingerprint"], "fp");
-  EXPECT_EQ(ProcessingPlanner::transcriptionSourceIDs(*archive.read(*folder)),
-            (std::vector<std::string>{"app", "mic-1"}));
+  ASSERT_OK_AND_ASSIGN(const Meeting reread, archive.read(*folder));
+  EXPECT_EQ(ProcessingPlanner::transcriptionSourceIDs(reread), (std::vector<std::string>{"app", "mic-1"}));
 }
 
 TEST_F(ProcessingRequestTest, RefusalsLeaveTheArchiveUntouched) {
   Meeting recording = sampleMeeting(clock);
   recording.state = SessionState::recording;
-  const auto recordingFolder = *archive.create(recording);
+  ASSERT_OK_AND_ASSIGN(const auto recordingFolder, archive.create(recording));
   Meeting silent = sampleMeeting(clock);
   silent.segments = {segment("v", "screen", 0, 10)};
-  const auto silentFolder = *archive.create(silent);
+  ASSERT_OK_AND_ASSIGN(const auto silentFolder, archive.create(silent));
   const std::string before = treeFingerprint(archive.root());
 
   auto message = [&](const std::filesystem::path& folder, const std::string& id) {

@@ -11,13 +11,21 @@
 #include "core/processing/progress.h"
 #include "core/processing/transcription_worker.h"
 #include "tests/core/catalog/catalog_fixtures.h"
+#include "tests/support/result_matchers.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
 namespace {
 
+using ::testing::Eq;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+using testing::IsOkAndHolds;
 using testing::TempDir;
+using testing::valueOf;
 using testing::writeText;
+
+const auto kNoJobRun = IsOkAndHolds(Eq(std::nullopt));
 
 // Hands out prepared results and counts what it was asked for.
 class ScriptedEngine final : public TranscriptionEngine {
@@ -44,24 +52,23 @@ class TranscriptionPipelineTest : public ::testing::Test {
   std::filesystem::path finishedMeeting(const std::string& title) {
     Meeting meeting = Meeting::create(title, 0, {{"app", "Meeting audio", "audio"}, {"mic", "Built-in", "microphone"}},
                                       std::string("mic"), clock, "UTC");
-    auto folder = archive.create(meeting);
-    EXPECT_TRUE(folder) << folder.error().message;
+    const std::filesystem::path folder = valueOf(archive.create(meeting));
     for (const char* source : {"app", "mic"}) {
       for (int i = 0; i < 2; ++i) {
         const std::string name = std::string(source) + "-" + std::to_string(i) + ".wav";
         const std::string bytes = "RIFF" + name;
-        writeText(*folder / name, bytes);
+        writeText(folder / name, bytes);
         meeting.segments.push_back(
             Segment{std::string(source) + "-" + std::to_string(i), source, name, i * 2.0, 2.0,
-                    static_cast<int64_t>(bytes.size()), *Archive::hash(*folder / name)});
+                    static_cast<int64_t>(bytes.size()), valueOf(Archive::hash(folder / name))});
       }
     }
     meeting.state = SessionState::finalized;
-    EXPECT_TRUE(archive.save(meeting, *folder));
-    return *folder;
+    testing::requireOk(archive.save(meeting, folder));
+    return folder;
   }
 
-  Dir open(const std::filesystem::path& folder) { return *archive.openMeetingFolder(folder); }
+  Dir open(const std::filesystem::path& folder) { return valueOf(archive.openMeetingFolder(folder)); }
 
   TempDir temp;
   std::filesystem::path databaseFile = temp.path() / "catalog" / "catalog.sqlite";
@@ -75,12 +82,13 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   const auto folder = finishedMeeting("Revisão trimestral");
   std::vector<std::string> issues;
   const auto report = [&](const std::string& line) { issues.push_back(line); };
-  const auto first = ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock, report);
-  const auto again = ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock, report);
+  ASSERT_OK_AND_ASSIGN(const Meeting meeting, archive.read(folder));
+  const auto first = ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock, report);
+  const auto again = ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock, report);
   EXPECT_EQ(first.size(), 2u);
   EXPECT_EQ(first, again);
   EXPECT_TRUE(issues.empty());
-  ASSERT_EQ(catalog->processingJobs()->size(), 2u);
+  ASSERT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(2)));
 
   ScriptedEngine engine;
   TranscriptionWorker worker(*catalog, archive, clock);
@@ -89,7 +97,7 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
     ASSERT_TRUE(outcome && *outcome) << (outcome ? "no job" : outcome.error().message);
     EXPECT_EQ((*outcome)->result, TranscriptionJobOutcome::Result::published) << (*outcome)->detail;
   }
-  EXPECT_FALSE(*worker.runNext(engine));
+  EXPECT_THAT(worker.runNext(engine), kNoJobRun);
   EXPECT_EQ(engine.inputs.size(), 4u);
   EXPECT_EQ(engine.inputs[1].segmentIndex, 1u);
 
@@ -98,7 +106,8 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   ASSERT_EQ(revisions->size(), 2u);
   EXPECT_EQ(revisions->front().utterances.size(), 2u);
   EXPECT_DOUBLE_EQ(revisions->front().utterances[1].start, 2.0);
-  for (const auto& job : *catalog->processingJobs()) EXPECT_EQ(job.state, ProcessingJobState::succeeded);
+  ASSERT_OK_AND_ASSIGN(const auto jobs, catalog->processingJobs());
+  for (const auto& job : jobs) EXPECT_EQ(job.state, ProcessingJobState::succeeded);
 
   auto hits = catalog->search("orcamento mic");
   ASSERT_TRUE(hits) << hits.error().message;
@@ -124,7 +133,7 @@ TEST_F(TranscriptionPipelineTest, APublishedRevisionIsCataloguedAsARebuildIndexe
 
 TEST_F(TranscriptionPipelineTest, EngineFailuresAreRetriedUntilTheAttemptsRunOut) {
   const auto folder = finishedMeeting("Falha");
-  Meeting meeting = *archive.read(folder);
+  ASSERT_OK_AND_ASSIGN(Meeting meeting, archive.read(folder));
   meeting.primaryMic = std::nullopt;  // only the application audio
   ASSERT_TRUE(archive.save(meeting, folder));
   ASSERT_EQ(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock).size(), 1u);
@@ -136,21 +145,22 @@ TEST_F(TranscriptionPipelineTest, EngineFailuresAreRetriedUntilTheAttemptsRunOut
     auto outcome = worker.runNext(engine);
     ASSERT_TRUE(outcome && *outcome);
     EXPECT_EQ((*outcome)->result, TranscriptionJobOutcome::Result::failed);
-    EXPECT_FALSE(*worker.runNext(engine));  // not due until the retry delay has passed
+    EXPECT_THAT(worker.runNext(engine), kNoJobRun);  // not due until the retry delay has passed
     clock.advance(61);
   }
-  const auto jobs = *catalog->processingJobs();
+  ASSERT_OK_AND_ASSIGN(const auto jobs, catalog->processingJobs());
+  ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].state, ProcessingJobState::failed);
   EXPECT_EQ(jobs[0].lastError, "The model file is missing.");
-  EXPECT_TRUE(TranscriptArtifacts::loadAll(open(folder), meeting.id)->empty());
+  EXPECT_THAT(TranscriptArtifacts::loadAll(open(folder), meeting.id), IsOkAndHolds(IsEmpty()));
   EXPECT_TRUE(std::holds_alternative<PostRecordingProcessing::Failed>(
       PostRecordingProcessing::progress(jobs, meeting.id)));
 }
 
 TEST_F(TranscriptionPipelineTest, AChangedSegmentAfterPlanningFailsTheJob) {
   const auto folder = finishedMeeting("Mudança");
-  ASSERT_EQ(ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock).size(), 2u);
-  Meeting meeting = *archive.read(folder);
+  ASSERT_OK_AND_ASSIGN(Meeting meeting, archive.read(folder));
+  ASSERT_EQ(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock).size(), 2u);
   for (Segment& segment : meeting.segments) segment.duration = 1.5;
   ASSERT_TRUE(archive.save(meeting, folder));
   ScriptedEngine engine;
@@ -164,7 +174,7 @@ TEST_F(TranscriptionPipelineTest, AChangedSegmentAfterPlanningFailsTheJob) {
 
 TEST_F(TranscriptionPipelineTest, ReconcilesRequestFilesOnceAndRefusesForeignOnes) {
   const auto folder = finishedMeeting("Pedidos");
-  const Meeting meeting = *archive.read(folder);
+  ASSERT_OK_AND_ASSIGN(const Meeting meeting, archive.read(folder));
   std::filesystem::create_directories(folder / "processing" / "requests");
   ProcessingRequest request;
   request.kind = ProcessingKind::summary;
@@ -192,7 +202,7 @@ TEST_F(TranscriptionPipelineTest, ReconcilesRequestFilesOnceAndRefusesForeignOne
   const auto report = [&](const std::string& line) { issues.push_back(line); };
   ASSERT_TRUE(ProcessingPlanner::reconcile(open(folder), *catalog, RequestSelection::all, clock, report));
   ASSERT_TRUE(ProcessingPlanner::reconcile(open(folder), *catalog, RequestSelection::all, clock, report));
-  EXPECT_EQ(catalog->processingJobs()->size(), 1u);
+  EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(1)));
   ASSERT_EQ(issues.size(), 6u);
   EXPECT_EQ(issues[0], "bound.json: Processing relocation identity does not match this recording");
   EXPECT_EQ(issues[1], "foreign.json: Processing request belongs to another archive");
@@ -204,7 +214,7 @@ TEST_F(TranscriptionPipelineTest, ReconcilesRequestFilesOnceAndRefusesForeignOne
   issues.clear();
   ASSERT_TRUE(ProcessingPlanner::reconcile(open(folder), *catalog, RequestSelection::speakerSummariesOnly, clock,
                                            report));
-  EXPECT_EQ(catalog->processingJobs()->size(), 2u);
+  EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(2)));
 
   // A relocation identity file that is a symbolic link is refused, not followed.
   std::filesystem::remove(folder / ProcessingLocation::kFileName);
@@ -251,7 +261,7 @@ TEST_F(TranscriptionPipelineTest, PlansEachSessionWithItsOwnJobsAndIssues) {
 
 TEST_F(TranscriptionPipelineTest, TranscriptionOffPlansNothingUntilRequested) {
   const auto folder = finishedMeeting("Sem transcrição");
-  Meeting meeting = *archive.read(folder);
+  ASSERT_OK_AND_ASSIGN(Meeting meeting, archive.read(folder));
   meeting.recordingOptions = RecordingOptions{false, true, true, false};
   ASSERT_TRUE(archive.save(meeting, folder));
   EXPECT_TRUE(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock).empty());
