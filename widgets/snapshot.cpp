@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "platform/meeting_identifier.h"
 #include "platform/text.h"
 #include "widgets/raw_values.h"
 
@@ -31,16 +32,6 @@ double clampDuration(double seconds) {
   return seconds;
 }
 
-bool isLinkableMeetingID(std::string_view id) {
-  if (id.empty() || id.size() > 128 || id == "." || id == "..") return false;
-  for (unsigned char c : id) {
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                         c == '.' || c == '_';
-    if (!allowed) return false;
-  }
-  return true;
-}
-
 WidgetMeeting WidgetMeeting::make(std::string id, std::string_view title, Date startedAt, double durationSeconds,
                                   std::optional<std::string_view> processing) {
   WidgetMeeting meeting;
@@ -54,7 +45,7 @@ WidgetMeeting WidgetMeeting::make(std::string id, std::string_view title, Date s
 
 std::optional<std::string> WidgetMeeting::reviewURL() const {
   // Every character that passes the test is unreserved, so the path needs no percent-encoding.
-  if (!isLinkableMeetingID(id)) return std::nullopt;
+  if (!isValidMeetingID(id)) return std::nullopt;
   return "korvel://meeting/" + id;
 }
 

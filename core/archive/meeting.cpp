@@ -30,16 +30,6 @@ std::optional<SessionState> parseSessionState(std::string_view text) {
 
 bool isActive(SessionState state) { return state == SessionState::recording || state == SessionState::paused; }
 
-bool isValidMeetingID(std::string_view id) {
-  if (id.empty() || id.size() > 128 || id == "." || id == "..") return false;
-  for (char c : id) {
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                         c == '.' || c == '_';
-    if (!allowed) return false;
-  }
-  return true;
-}
-
 Json Source::toJson() const { return Json{{"id", id}, {"name", name}, {"kind", kind}}; }
 
 Result<Source> Source::fromJson(const Json& json) {

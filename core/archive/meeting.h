@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/date.h"
 #include "platform/json.h"
+#include "platform/meeting_identifier.h"
 #include "platform/result.h"
 
 namespace korvel {
@@ -28,9 +29,6 @@ const char* toString(SessionState state);
 std::optional<SessionState> parseSessionState(std::string_view text);
 // Recording or paused: a capture may still be writing into the folder.
 bool isActive(SessionState state);
-
-// 1 to 128 ASCII letters, digits, "-", "." and "_", never "." or "..": safe in links and file names.
-bool isValidMeetingID(std::string_view id);
 
 // One capture track.
 struct Source {
