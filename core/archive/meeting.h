@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/archive/meeting_time.h"
 #include "platform/clock.h"
 #include "platform/date.h"
 #include "platform/json.h"
@@ -21,8 +22,6 @@
 namespace korvel {
 
 inline constexpr int kMeetingSchemaVersion = 1;
-// No time inside a meeting may exceed ten 365.25-day years.
-inline constexpr double kMaximumMeetingSeconds = 315'576'000.0;
 
 enum class SessionState { recording, paused, finalized, incomplete };
 const char* toString(SessionState state);

@@ -85,7 +85,7 @@ Result<std::vector<TranscriptDocument>> lineageOrder(std::vector<TranscriptDocum
 
 int64_t cueMilliseconds(double seconds) {
   if (!std::isfinite(seconds) || seconds <= 0) return 0;
-  return static_cast<int64_t>(std::min(seconds, kTranscriptTimeLimit) * 1000.0);
+  return static_cast<int64_t>(std::min(seconds, kMaximumMeetingSeconds) * 1000.0);
 }
 
 std::string cueTime(int64_t ms) {

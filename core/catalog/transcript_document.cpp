@@ -100,7 +100,7 @@ Status TranscriptDocument::validate() const {
   for (const TranscriptUtterance& u : utterances) {
     const bool utteranceOk = !u.id.empty() && seen.insert(u.id).second && std::isfinite(u.start) &&
                              std::isfinite(u.end) && u.start >= 0 && u.start >= previousStart && u.start < u.end &&
-                             u.end <= kTranscriptTimeLimit && u.text.size() <= TranscriptUtterance::kMaximumTextBytes &&
+                             u.end <= kMaximumMeetingSeconds && u.text.size() <= TranscriptUtterance::kMaximumTextBytes &&
                              isValidUtf8(u.text) && !isBlank(u.text);
     if (!utteranceOk) return invalid("Invalid, duplicate or unordered transcript utterance");
     if (u.speaker && !validSpeakerName(*u.speaker)) return invalid("Invalid transcript speaker name");
