@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/timecode.h"
 #include "widgets/raw_values.h"
 
 namespace korvel::widgets {
@@ -45,12 +46,6 @@ WidgetSize widgetSize(WidgetFamily family) {
   return {170, 170};
 }
 
-std::string timecode(double seconds) {
-  const long long whole = std::isfinite(seconds) && seconds > 0 ? static_cast<long long>(seconds) : 0;
-  if (whole < 3600) return fmt::format("{}:{:02}", whole / 60, whole % 60);
-  return fmt::format("{}:{:02}:{:02}", whole / 3600, whole / 60 % 60, whole % 60);
-}
-
 std::string abbreviatedMonthDay(Date date) {
   static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -76,7 +71,7 @@ WidgetStatusLine RecorderWidgetContent::statusLine() const {
       if (line.timerStart) line.timerSeconds = date.secondsSince(*line.timerStart);
       break;
     case WidgetRecorderState::paused:
-      line.text = "Paused · " + timecode(snapshot.elapsedSeconds);
+      line.text = "Paused · " + compactTimecode(snapshot.elapsedSeconds);
       break;
     case WidgetRecorderState::unavailable:
       line.text = "Open Korvel to refresh";
@@ -121,7 +116,7 @@ std::vector<WidgetMeetingRow> RecorderWidgetContent::meetingRows() const {
     row.title = meeting.title.empty() ? "Untitled meeting" : meeting.title;
     row.dateLabel = abbreviatedMonthDay(meeting.startedAt);
     if (family == WidgetFamily::large) row.processing = meeting.processing;
-    row.duration = timecode(meeting.durationSeconds);
+    row.duration = compactTimecode(meeting.durationSeconds);
     row.url = *url;
     rows.push_back(std::move(row));
   }

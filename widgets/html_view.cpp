@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/timecode.h"
 #include "widgets/views.h"
 
 namespace korvel::widgets {
@@ -62,7 +63,7 @@ std::string statusLine(const WidgetStatusLine& status) {
   std::string timer;
   if (status.timerSeconds) {
     timer = fmt::format(R"( <span class="timer" data-timer="{}">{}</span>)", *status.timerSeconds,
-                        timecode(*status.timerSeconds));
+                        compactTimecode(*status.timerSeconds));
   }
   return fmt::format(R"(<div class="status tone-{} lines-{}" data-role="status"><span>{}</span>{}</div>)",
                      tones[static_cast<int>(status.tone)], status.maximumLines, escape(status.text), timer);

@@ -9,6 +9,7 @@
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/catalog_options.h"
 #include "apps/korvel/commands.h"
+#include "platform/timecode.h"
 
 namespace korvel::cli {
 namespace {
@@ -48,11 +49,6 @@ std::optional<Date> optionalDate(const std::string& text, DayEdge edge) {
   return parseDateArgument(text, edge);
 }
 
-std::string clockText(double seconds) {
-  const auto whole = static_cast<long long>(seconds);
-  return fmt::format("{:02}:{:02}:{:02}", whole / 3600, whole / 60 % 60, whole % 60);
-}
-
 void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, const CatalogOptions& catalogOptions,
             Context& context) {
   const Archive archive = openArchive(archiveOptions, context);
@@ -74,7 +70,7 @@ void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, 
     return;
   }
   for (const TranscriptSearchHit& hit : *hits) {
-    context.out << fmt::format("{}  [{}] {} ({})\n    {}\n", hit.meetingID, clockText(hit.start), hit.title,
+    context.out << fmt::format("{}  [{}] {} ({})\n    {}\n", hit.meetingID, paddedTimecode(hit.start), hit.title,
                                hit.sourceID, hit.text);
   }
 }
