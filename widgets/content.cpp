@@ -6,13 +6,13 @@
 
 #include <fmt/format.h>
 
+#include "platform/enum_names.h"
 #include "platform/timecode.h"
-#include "widgets/raw_values.h"
 
 namespace korvel::widgets {
 namespace {
 
-constexpr std::array<const char*, 3> kFamilyNames = {"small", "medium", "large"};
+constexpr auto kFamilyNames = enumNames<WidgetFamily>("small", "medium", "large");
 
 WidgetControl button(WidgetIntent intent, std::string label, std::string symbol, std::string accessibility) {
   return WidgetControl{intent, std::nullopt, std::move(label), std::move(symbol), std::move(accessibility)};
@@ -31,10 +31,10 @@ double largeLayoutHeight(const WidgetStatusLine& status, size_t rows) {
 
 }  // namespace
 
-const char* rawValue(WidgetFamily family) { return rawValueIn(kFamilyNames, family); }
+const char* rawValue(WidgetFamily family) { return kFamilyNames.name(family); }
 
 std::optional<WidgetFamily> widgetFamilyFromRaw(std::string_view raw) {
-  return enumFromRawIn<WidgetFamily>(kFamilyNames, raw);
+  return kFamilyNames.parse(raw);
 }
 
 WidgetSize widgetSize(WidgetFamily family) {

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/enum_names.h"
 #include "platform/timecode.h"
 #include "widgets/views.h"
 
@@ -41,15 +42,10 @@ std::string symbol(std::string_view name) {
                      shape);
 }
 
-std::string intentTypeName(WidgetIntent intent) {
-  switch (intent) {
-    case WidgetIntent::start: return "WidgetStartRecordingIntent";
-    case WidgetIntent::pause: return "WidgetPauseRecordingIntent";
-    case WidgetIntent::resume: return "WidgetResumeRecordingIntent";
-    case WidgetIntent::stop: return "WidgetStopRecordingIntent";
-  }
-  return "";
-}
+constexpr auto kIntentTypeNames = enumNames<WidgetIntent>("WidgetStartRecordingIntent", "WidgetPauseRecordingIntent",
+                                                          "WidgetResumeRecordingIntent", "WidgetStopRecordingIntent");
+
+std::string intentTypeName(WidgetIntent intent) { return kIntentTypeNames.name(intent); }
 
 std::string header() {
   return fmt::format(

@@ -4,9 +4,9 @@
 
 #include <cmath>
 
+#include "platform/enum_names.h"
 #include "platform/meeting_identifier.h"
 #include "platform/text.h"
-#include "widgets/raw_values.h"
 
 namespace korvel::widgets {
 namespace {
@@ -18,12 +18,12 @@ bool isFresh(const RecorderWidgetSnapshot& snapshot, Date date) {
 
 }  // namespace
 
-constexpr std::array<const char*, 4> kWidgetStateNames = {"idle", "recording", "paused", "unavailable"};
+constexpr auto kWidgetStateNames = enumNames<WidgetRecorderState>("idle", "recording", "paused", "unavailable");
 
-const char* rawValue(WidgetRecorderState state) { return rawValueIn(kWidgetStateNames, state); }
+const char* rawValue(WidgetRecorderState state) { return kWidgetStateNames.name(state); }
 
 std::optional<WidgetRecorderState> widgetRecorderStateFromRaw(std::string_view raw) {
-  return enumFromRawIn<WidgetRecorderState>(kWidgetStateNames, raw);
+  return kWidgetStateNames.parse(raw);
 }
 
 double clampDuration(double seconds) {

@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/enum_names.h"
 #include "platform/text.h"
 
 namespace korvel {
@@ -42,20 +43,15 @@ void putOptional(Json& json, const char* key, const std::optional<std::string>& 
   if (value) json[key] = *value;
 }
 
+constexpr auto kRevisionOriginNames =
+    enumNames<TranscriptDocument::RevisionOrigin>("userCorrection", "speakerAttribution");
+
 }  // namespace
 
-const char* revisionOriginName(TranscriptDocument::RevisionOrigin origin) {
-  switch (origin) {
-    case TranscriptDocument::RevisionOrigin::userCorrection: return "userCorrection";
-    case TranscriptDocument::RevisionOrigin::speakerAttribution: return "speakerAttribution";
-  }
-  return "userCorrection";
-}
+const char* revisionOriginName(TranscriptDocument::RevisionOrigin origin) { return kRevisionOriginNames.name(origin); }
 
 std::optional<TranscriptDocument::RevisionOrigin> parseRevisionOrigin(std::string_view name) {
-  if (name == "userCorrection") return TranscriptDocument::RevisionOrigin::userCorrection;
-  if (name == "speakerAttribution") return TranscriptDocument::RevisionOrigin::speakerAttribution;
-  return std::nullopt;
+  return kRevisionOriginNames.parse(name);
 }
 
 bool isValidRevisionID(std::string_view id) {
