@@ -54,11 +54,13 @@ void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, 
   const Archive archive = openArchive(archiveOptions, context);
   auto catalog = openCatalogOrReport(catalogOptions, archive, context);
   if (!catalog) return;
-  const std::optional<std::string> provider =
-      request.provider.empty() ? std::nullopt : std::optional<std::string>(request.provider);
-  auto hits = catalog->search(request.text, provider, optionalDate(request.from, DayEdge::start),
-                              optionalDate(request.through, DayEdge::end), optionalDate(request.before, DayEdge::start),
-                              request.limit);
+  TranscriptSearchQuery query{.text = request.text,
+                              .from = optionalDate(request.from, DayEdge::start),
+                              .through = optionalDate(request.through, DayEdge::end),
+                              .before = optionalDate(request.before, DayEdge::start),
+                              .limit = request.limit};
+  if (!request.provider.empty()) query.provider = request.provider;
+  auto hits = catalog->search(query);
   if (!hits) return reportFailure(context, hits.error());
   if (archiveOptions.json) {
     Json items = Json::array();

@@ -54,9 +54,9 @@ TEST_F(CatalogIndexTest, AFileThatIsNotACatalogAndAClosedCatalogGiveSqliteErrors
   catalog->close();
   EXPECT_EQ(catalog->upsert(meeting, folder).error().message, "Catalog is closed");
   EXPECT_EQ(catalog->processingJobs().error().message, "Catalog is closed");
-  EXPECT_EQ(catalog->search("planning").error().message, "Catalog is closed");
+  EXPECT_EQ(catalog->search({.text = "planning"}).error().message, "Catalog is closed");
   // A query with nothing searchable never reaches the database.
-  EXPECT_TRUE(catalog->search("?! \"\"")->empty());
+  EXPECT_TRUE(catalog->search({.text = "?! \"\""})->empty());
 
   // The parent folder cannot be created under a plain file.
   auto blocked = Catalog::open(junk / "inner" / "catalog.sqlite");

@@ -46,7 +46,7 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   EXPECT_EQ(summary.meetingsIndexed, 1u);
   EXPECT_EQ(summary.revisionsIndexed, 2u);
   EXPECT_EQ(summary.utterancesIndexed, 3u);
-  EXPECT_EQ(catalog->search("palette")->size(), 1u);
+  EXPECT_EQ(catalog->search({.text = "palette"})->size(), 1u);
 
   // Nothing changed: no transcript is read and nothing is re-indexed.
   summary = refreshMatchesRebuild();
@@ -58,14 +58,14 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   CatalogSandbox::publish(secondFolder, makeRevision("S1", second.id, "mic", 30, {"candidate pipeline"}));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 2u);
-  EXPECT_TRUE(catalog->search("palette")->empty());
-  EXPECT_EQ(catalog->search("columns")->size(), 1u);
+  EXPECT_TRUE(catalog->search({.text = "palette"})->empty());
+  EXPECT_EQ(catalog->search({.text = "columns"})->size(), 1u);
 
   // Rename: the title follows without re-indexing.
   const auto renamed = orThrow(box.archive.renameMeeting(secondFolder, second.id, "Hiring sync", "Hiring panel"));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 0u);
-  EXPECT_EQ(catalog->search("candidate")->at(0).title, "Hiring panel");
+  EXPECT_EQ(catalog->search({.text = "candidate"})->at(0).title, "Hiring panel");
 
   // Trash removes the meeting (its jobs stay); restore brings it back.
   ProcessingRequest request{ProcessingKind::transcription, second.id, secondFolder.string(), {}, "mic", "in",
@@ -74,13 +74,13 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   const auto entry = orThrow(moveToTrash(box.archive, secondFolder, second.id));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsRemoved, 1u);
-  EXPECT_TRUE(catalog->search("candidate")->empty());
+  EXPECT_TRUE(catalog->search({.text = "candidate"})->empty());
   EXPECT_EQ(catalog->processingJobs()->size(), 1u);
 
   orThrow(restoreFromTrash(box.archive, entry, second.id));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 1u);
-  EXPECT_EQ(catalog->search("candidate")->size(), 1u);
+  EXPECT_EQ(catalog->search({.text = "candidate"})->size(), 1u);
 
   // A new meeting with an empty revision is read each time (it cannot be told from a lost
   // one without reading) but still converges.
@@ -141,7 +141,7 @@ TEST_F(CatalogReconcileTest, RebuildReportsProgressAndKeepsJobs) {
   ASSERT_TRUE(summary);
   EXPECT_EQ(calls, (std::vector<std::string>{"r1/3", "r2/3", "r3/3", "i1/3", "i2/3", "i3/3"}));
   EXPECT_EQ(summary->transcriptFilesRead, 3u);
-  EXPECT_EQ(catalog->search("word")->size(), 3u);
+  EXPECT_EQ(catalog->search({.text = "word"})->size(), 3u);
   EXPECT_EQ(catalog->processingJobs()->size(), 1u);
 }
 
@@ -171,7 +171,7 @@ TEST_F(CatalogReconcileTest, AWriterKilledInsideItsTransactionLeavesTheCatalogAs
   EXPECT_EQ(dumpCatalog(box.databaseFile, true), before);
   catalog.reset();
   catalog = box.open();
-  EXPECT_EQ(catalog->search("before")->size(), 4u);
+  EXPECT_EQ(catalog->search({.text = "before"})->size(), 4u);
   refreshMatchesRebuild();
 }
 

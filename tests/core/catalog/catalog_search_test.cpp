@@ -42,7 +42,12 @@ class CatalogSearchTest : public ::testing::Test {
                                 std::optional<Date> through = {}, std::optional<Date> before = {},
                                 std::optional<std::string> provider = {}, int64_t limit = 50) {
     std::vector<std::string> out;
-    const auto found = testing::orThrow(catalog->search(query, provider, from, through, before, limit));
+    const auto found = testing::orThrow(catalog->search({.text = std::string(query),
+                                                         .provider = provider,
+                                                         .from = from,
+                                                         .through = through,
+                                                         .before = before,
+                                                         .limit = limit}));
     for (const auto& hit : found) {
       out.push_back((hit.meetingID == older.id ? "old:" : "new:") + hit.utteranceID);
     }
@@ -65,7 +70,7 @@ TEST_F(CatalogSearchTest, RanksByBm25ThenNewerMeetingThenEarlierUtterance) {
   // Equal scores: the newer meeting first, then earlier utterances.
   EXPECT_EQ(hits("roadmap"), (std::vector<std::string>{"new:u4", "old:u2", "old:u4"}));
 
-  const auto hit = catalog->search("rapida")->at(0);
+  const auto hit = catalog->search({.text = "rapida"})->at(0);
   EXPECT_EQ(hit.title, "Older meeting");
   EXPECT_EQ(hit.transcriptID, older.id + "-r");
   EXPECT_EQ(hit.id(), older.id + "-r:u3");

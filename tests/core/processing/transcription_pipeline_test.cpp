@@ -97,7 +97,7 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   EXPECT_DOUBLE_EQ(revisions->front().utterances[1].start, 2.0);
   for (const auto& job : *catalog->processingJobs()) EXPECT_EQ(job.state, ProcessingJobState::succeeded);
 
-  auto hits = catalog->search("orcamento mic");
+  auto hits = catalog->search({.text = "orcamento mic"});
   ASSERT_TRUE(hits) << hits.error().message;
   EXPECT_EQ(hits->size(), 2u);
 }
