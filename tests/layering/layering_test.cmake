@@ -44,7 +44,7 @@ file(COPY ${FIXTURE}/ DESTINATION ${source})
 # A bad include present from the start: the configure step still passes, the build does not.
 break_include(core/archive/archive.cpp "#include <core/catalog/catalog.h>")
 run(out code ${CMAKE_COMMAND} -S ${source} -B ${build} -G ${GENERATOR} -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM}
-    -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DKORVEL_LAYERING_MODULE=${KORVEL_LAYERING_MODULE})
+    -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DKORVEL_CMAKE_DIR=${KORVEL_CMAKE_DIR})
 if(NOT code EQUAL 0)
   message(FATAL_ERROR "The fixture did not configure:\n${out}")
 endif()
