@@ -1,16 +1,12 @@
-// POSIX implementation of the no-follow file layer: openat, fstatat, renameat2 and flock.
+// The no-follow file layer over a FileSystem: openat, fstatat, renameat2 and flock semantics.
 
 #include "platform/files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -41,30 +37,7 @@ Status badName(std::string_view name) {
   return makeError(ErrorCode::InvalidInput, fmt::format("“{}” is not a single file name.", name));
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
-
-Error errnoError(int err, std::string_view what) {
-  ErrorCode code = ErrorCode::Io;
-  if (err == ENOENT || err == ENOTDIR) code = ErrorCode::NotFound;
-  if (err == ELOOP || err == EACCES || err == EPERM) code = ErrorCode::Denied;
-  if (err == EEXIST || err == ENOTEMPTY) code = ErrorCode::InvalidInput;
-  return makeError(code, fmt::format("Could not {}: {}.", what, std::strerror(err)));
-}
 
 bool isSingleComponent(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
@@ -72,14 +45,15 @@ bool isSingleComponent(std::string_view name) {
 }
 
 Dir::~Dir() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) fs_->close(fd_);
 }
 
-Dir::Dir(Dir&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+Dir::Dir(Dir&& other) noexcept : fs_(other.fs_), fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
 
 Dir& Dir::operator=(Dir&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) fs_->close(fd_);
+    fs_ = other.fs_;
     fd_ = other.fd_;
     path_ = std::move(other.path_);
     other.fd_ = -1;
@@ -87,34 +61,33 @@ Dir& Dir::operator=(Dir&& other) noexcept {
   return *this;
 }
 
-Result<Dir> Dir::openRoot(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errnoError(errno, fmt::format("open the folder {}", path.string()));
-  return Dir(fd, path);
+Result<Dir> Dir::openRoot(const FileSystem& fs, const std::filesystem::path& path) {
+  int fd = -1;
+  if (int err = fs.open(path, O_RDONLY | O_DIRECTORY, 0, fd))
+    return errnoError(err, fmt::format("open the folder {}", path.string()));
+  return Dir(fs, fd, path);
 }
 
-Result<Dir> Dir::createRoot(const std::filesystem::path& path, mode_t mode) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    std::filesystem::create_directories(path, ec);
-    if (ec) return makeError(ErrorCode::Io, fmt::format("Could not create the folder {}: {}.", path.string(), ec.message()));
-    ::chmod(path.c_str(), mode);
+Result<Dir> Dir::createRoot(const FileSystem& fs, const std::filesystem::path& path, mode_t mode) {
+  TRY(fs.createDirectories(path, mode));
+  return openRoot(fs, path);
+}
+
+Result<Dir> Dir::openNamed(const std::string& n) const {
+  const auto where = path_ / n;
+  int fd = -1;
+  if (int err = fs_->openAt(fd_, n, where, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0, fd)) {
+    // O_DIRECTORY|O_NOFOLLOW on a link yields ENOTDIR; report it as the link it is.
+    struct stat st;
+    if (fs_->statAt(fd_, n, where, st) == 0 && S_ISLNK(st.st_mode)) err = ELOOP;
+    return errnoError(err, fmt::format("open the folder {}", where.string()));
   }
-  return openRoot(path);
+  return Dir(*fs_, fd, where);
 }
 
 Result<Dir> Dir::openDir(std::string_view name) const {
   if (!isSingleComponent(name)) return badName(name).error();
-  const std::string n(name);
-  int fd = ::openat(fd_, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    int err = errno;
-    // O_DIRECTORY|O_NOFOLLOW on a link yields ENOTDIR; report it as the link it is.
-    struct stat st;
-    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) err = ELOOP;
-    return errnoError(err, fmt::format("open the folder {}", (path_ / n).string()));
-  }
-  return Dir(fd, path_ / n);
+  return openNamed(std::string(name));
 }
 
 Result<Dir> Dir::openPath(const std::vector<std::string>& components) const {
@@ -127,69 +100,45 @@ Result<Dir> Dir::openPath(const std::vector<std::string>& components) const {
 Result<Dir> Dir::createDir(std::string_view name, mode_t mode) const {
   if (!isSingleComponent(name)) return badName(name).error();
   const std::string n(name);
-  if (::mkdirat(fd_, n.c_str(), mode) != 0 && errno != EEXIST)
-    return errnoError(errno, fmt::format("create the folder {}", (path_ / n).string()));
-  return openDir(name);
+  const int err = fs_->mkdirAt(fd_, n, path_ / n, mode);
+  if (err != 0 && err != EEXIST) return errnoError(err, fmt::format("create the folder {}", (path_ / n).string()));
+  if (err == 0) (void)syncSelf();  // a folder that vanishes in a crash takes everything written into it along
+  return openNamed(n);
 }
 
 Result<Dir> Dir::createNewDir(std::string_view name, mode_t mode) const {
   if (!isSingleComponent(name)) return badName(name).error();
   const std::string n(name);
-  if (::mkdirat(fd_, n.c_str(), mode) != 0)
-    return errnoError(errno, fmt::format("create the folder {}", (path_ / n).string()));
-  return openDir(name);
+  if (int err = fs_->mkdirAt(fd_, n, path_ / n, mode))
+    return errnoError(err, fmt::format("create the folder {}", (path_ / n).string()));
+  (void)syncSelf();
+  return openNamed(n);
 }
 
 Result<EntryInfo> Dir::info(std::string_view name) const {
   if (!isSingleComponent(name)) return badName(name).error();
   struct stat st;
   const std::string n(name);
-  if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return errnoError(errno, fmt::format("inspect {}", (path_ / n).string()));
+  if (int err = fs_->statAt(fd_, n, path_ / n, st)) return errnoError(err, fmt::format("inspect {}", (path_ / n).string()));
   return EntryInfo{kindOf(st.st_mode), identityOf(st), st.st_mode & 07777};
 }
 
 Result<EntryInfo> Dir::selfInfo() const {
   struct stat st;
-  if (::fstat(fd_, &st) != 0) return errnoError(errno, fmt::format("inspect {}", path_.string()));
+  if (int err = fs_->stat(fd_, st)) return errnoError(err, fmt::format("inspect {}", path_.string()));
   return EntryInfo{kindOf(st.st_mode), identityOf(st), st.st_mode & 07777};
 }
 
 bool Dir::exists(std::string_view name) const {
   if (!isSingleComponent(name)) return false;
   struct stat st;
-  return ::fstatat(fd_, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  const std::string n(name);
+  return fs_->statAt(fd_, n, path_ / n, st) == 0;
 }
 
 Result<std::vector<DirEntry>> Dir::list() const {
-  int copy = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (copy < 0) return errnoError(errno, fmt::format("list {}", path_.string()));
-  DIR* dir = ::fdopendir(copy);
-  if (!dir) {
-    int err = errno;
-    ::close(copy);
-    return errnoError(err, fmt::format("list {}", path_.string()));
-  }
   std::vector<DirEntry> entries;
-  errno = 0;
-  while (struct dirent* e = ::readdir(dir)) {
-    std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    EntryKind kind = EntryKind::other;
-    switch (e->d_type) {
-      case DT_REG: kind = EntryKind::file; break;
-      case DT_DIR: kind = EntryKind::directory; break;
-      case DT_LNK: kind = EntryKind::symlink; break;
-      case DT_UNKNOWN: {
-        struct stat st;
-        if (::fstatat(fd_, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) kind = kindOf(st.st_mode);
-        break;
-      }
-      default: break;
-    }
-    entries.push_back({std::string(name), kind});
-  }
-  ::closedir(dir);
+  if (int err = fs_->list(fd_, path_, entries)) return errnoError(err, fmt::format("list {}", path_.string()));
   std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   return entries;
 }
@@ -197,13 +146,15 @@ Result<std::vector<DirEntry>> Dir::list() const {
 Result<File> Dir::openFile(std::string_view name) const {
   if (!isSingleComponent(name)) return badName(name).error();
   const std::string n(name);
-  int fd = ::openat(fd_, n.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errnoError(errno, fmt::format("open {}", (path_ / n).string()));
-  File file(fd);
+  const auto where = path_ / n;
+  int fd = -1;
+  if (int err = fs_->openAt(fd_, n, where, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, fd))
+    return errnoError(err, fmt::format("open {}", where.string()));
+  File file(*fs_, fd, where);
   struct stat st;
-  if (::fstat(fd, &st) != 0) return errnoError(errno, fmt::format("inspect {}", (path_ / n).string()));
+  if (int err = fs_->stat(fd, st)) return errnoError(err, fmt::format("inspect {}", where.string()));
   if (!S_ISREG(st.st_mode))
-    return makeError(ErrorCode::Denied, fmt::format("{} is not a regular file.", (path_ / n).string()));
+    return makeError(ErrorCode::Denied, fmt::format("{} is not a regular file.", where.string()));
   // Drop O_NONBLOCK (it only kept a FIFO from blocking the open).
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return file;
@@ -214,77 +165,73 @@ Result<std::string> Dir::readFile(std::string_view name, uint64_t maxBytes) cons
   return file.readAll(maxBytes);
 }
 
-Status Dir::writeAtomic(std::string_view name, std::string_view bytes, mode_t mode, Replace replace) const {
-  if (!isSingleComponent(name)) return badName(name);
+Result<Durability> Dir::writeAtomic(std::string_view name, std::string_view bytes, mode_t mode,
+                                    Replace replace) const {
+  if (!isSingleComponent(name)) return badName(name).error();
   const std::string target(name);
   const std::string temp = fmt::format(".{}.tmp-{}", target.substr(0, 64), hexEncode(randomBytes(8)));
-  int fd = ::openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return errnoError(errno, fmt::format("create a temporary file in {}", path_.string()));
+  const auto tempPath = path_ / temp;
+  const auto targetPath = path_ / target;
+  int fd = -1;
+  if (int err = fs_->openAt(fd_, temp, tempPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode, fd))
+    return errnoError(err, fmt::format("create a temporary file in {}", path_.string()));
   const auto abandon = [&](int err, std::string_view what) {
-    ::close(fd);
-    ::unlinkat(fd_, temp.c_str(), 0);
-    return errnoError(err, fmt::format("{} {}", what, (path_ / target).string()));
+    if (fd >= 0) fs_->close(fd);
+    (void)fs_->unlinkAt(fd_, temp, tempPath, false);
+    return errnoError(err, fmt::format("{} {}", what, targetPath.string()));
   };
-  if (::fchmod(fd, mode) != 0) return abandon(errno, "set the mode of");
-  if (!writeAll(fd, bytes)) return abandon(errno, "write");
-  if (::fsync(fd) != 0) return abandon(errno, "flush");
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlinkat(fd_, temp.c_str(), 0);
-    return errnoError(err, fmt::format("close {}", (path_ / target).string()));
-  }
-  const unsigned flags = replace == Replace::refuseExisting ? RENAME_NOREPLACE : 0;
-  if (::renameat2(fd_, temp.c_str(), fd_, target.c_str(), flags) != 0) {
-    int err = errno;
-    ::unlinkat(fd_, temp.c_str(), 0);
-    return errnoError(err, fmt::format("replace {}", (path_ / target).string()));
-  }
-  return syncSelf();
+  if (int err = fs_->chmod(fd, mode)) return abandon(err, "set the mode of");
+  if (int err = fs_->write(fd, tempPath, bytes)) return abandon(err, "write");
+  // The data must be on storage before the name points at it, or a crash leaves an empty file
+  // where a complete one stood.
+  if (int err = fs_->sync(fd, tempPath)) return abandon(err, "flush");
+  const int closed = fs_->close(fd);
+  fd = -1;
+  if (closed != 0) return abandon(closed, "close");
+  if (int err = fs_->renameAt(fd_, temp, tempPath, fd_, target, targetPath, replace == Replace::refuseExisting))
+    return abandon(err, "replace");
+  return syncSelf() ? Durability::confirmed : Durability::unconfirmed;
 }
 
 Status Dir::appendLocked(std::string_view name, std::string_view bytes, mode_t mode) const {
   if (!isSingleComponent(name)) return badName(name);
   const std::string n(name);
-  int fd = ::openat(fd_, n.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return errnoError(errno, fmt::format("open {} for appending", (path_ / n).string()));
+  const auto where = path_ / n;
+  int fd = -1;
+  if (int err = fs_->openAt(fd_, n, where, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, mode, fd))
+    return errnoError(err, fmt::format("open {} for appending", where.string()));
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return makeError(ErrorCode::Denied, fmt::format("{} is not a regular file.", (path_ / n).string()));
+  if (fs_->stat(fd, st) != 0 || !S_ISREG(st.st_mode)) {
+    fs_->close(fd);
+    return makeError(ErrorCode::Denied, fmt::format("{} is not a regular file.", where.string()));
   }
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      int err = errno;
-      ::close(fd);
-      return errnoError(err, fmt::format("lock {}", (path_ / n).string()));
-    }
+  if (int err = fs_->lock(fd, true)) {
+    fs_->close(fd);
+    return errnoError(err, fmt::format("lock {}", where.string()));
   }
-  const bool written = writeAll(fd, bytes);
-  int err = errno;
-  const bool synced = written && ::fdatasync(fd) == 0;
-  if (written && !synced) err = errno;
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
-  if (!written || !synced) return errnoError(err, fmt::format("append to {}", (path_ / n).string()));
+  int err = fs_->write(fd, where, bytes);
+  if (err == 0) err = fs_->sync(fd, where, true);
+  fs_->unlock(fd);
+  fs_->close(fd);
+  if (err != 0) return errnoError(err, fmt::format("append to {}", where.string()));
   return okStatus();
 }
 
-Status Dir::rename(std::string_view from, const Dir& toDir, std::string_view to, Replace replace) const {
-  if (!isSingleComponent(from)) return badName(from);
-  if (!isSingleComponent(to)) return badName(to);
-  const unsigned flags = replace == Replace::refuseExisting ? RENAME_NOREPLACE : 0;
-  if (::renameat2(fd_, std::string(from).c_str(), toDir.fd_, std::string(to).c_str(), flags) != 0)
-    return errnoError(errno, fmt::format("move {} to {}", (path_ / std::string(from)).string(),
-                                         (toDir.path_ / std::string(to)).string()));
-  TRY(syncSelf());
-  if (toDir.fd_ != fd_) TRY(toDir.syncSelf());
-  return okStatus();
+Result<Durability> Dir::rename(std::string_view from, const Dir& toDir, std::string_view to, Replace replace) const {
+  if (!isSingleComponent(from)) return badName(from).error();
+  if (!isSingleComponent(to)) return badName(to).error();
+  const std::string f(from), t(to);
+  if (int err = fs_->renameAt(fd_, f, path_ / f, toDir.fd_, t, toDir.path_ / t, replace == Replace::refuseExisting))
+    return errnoError(err, fmt::format("move {} to {}", (path_ / f).string(), (toDir.path_ / t).string()));
+  bool synced = syncSelf().ok();
+  if (toDir.fd_ != fd_) synced = toDir.syncSelf().ok() && synced;
+  return synced ? Durability::confirmed : Durability::unconfirmed;
 }
 
 Status Dir::removeFile(std::string_view name) const {
   if (!isSingleComponent(name)) return badName(name);
-  if (::unlinkat(fd_, std::string(name).c_str(), 0) != 0)
-    return errnoError(errno, fmt::format("remove {}", (path_ / std::string(name)).string()));
+  const std::string n(name);
+  if (int err = fs_->unlinkAt(fd_, n, path_ / n, false)) return errnoError(err, fmt::format("remove {}", (path_ / n).string()));
   return okStatus();
 }
 
@@ -300,33 +247,36 @@ Status Dir::removeTree(std::string_view name) const {
       TRY(child.removeFile(e.name));
     }
   }
-  if (::unlinkat(fd_, std::string(name).c_str(), AT_REMOVEDIR) != 0)
-    return errnoError(errno, fmt::format("remove {}", (path_ / std::string(name)).string()));
+  const std::string n(name);
+  if (int err = fs_->unlinkAt(fd_, n, path_ / n, true)) return errnoError(err, fmt::format("remove {}", (path_ / n).string()));
   return okStatus();
 }
 
 Status Dir::chmod(std::string_view name, mode_t mode) const {
   if (!isSingleComponent(name)) return badName(name);
-  if (::fchmodat(fd_, std::string(name).c_str(), mode, 0) != 0)
-    return errnoError(errno, fmt::format("set the mode of {}", (path_ / std::string(name)).string()));
+  const std::string n(name);
+  if (int err = fs_->chmodAt(fd_, n, path_ / n, mode))
+    return errnoError(err, fmt::format("set the mode of {}", (path_ / n).string()));
   return okStatus();
 }
 
 Status Dir::syncSelf() const {
-  if (::fsync(fd_) != 0) return errnoError(errno, fmt::format("flush the folder {}", path_.string()));
+  if (int err = fs_->sync(fd_, path_)) return errnoError(err, fmt::format("flush the folder {}", path_.string()));
   return okStatus();
 }
 
 File::~File() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) fs_->close(fd_);
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fs_(other.fs_), fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) fs_->close(fd_);
+    fs_ = other.fs_;
     fd_ = other.fd_;
+    path_ = std::move(other.path_);
     other.fd_ = -1;
   }
   return *this;
@@ -334,20 +284,18 @@ File& File::operator=(File&& other) noexcept {
 
 Result<FileIdentity> File::identity() const {
   struct stat st;
-  if (::fstat(fd_, &st) != 0) return errnoError(errno, "inspect an open file");
+  if (int err = fs_->stat(fd_, st)) return errnoError(err, fmt::format("inspect {}", path_.string()));
   return identityOf(st);
 }
 
 Result<size_t> File::read(char* buffer, size_t size) {
   size_t total = 0;
   while (total < size) {
-    ssize_t n = ::read(fd_, buffer + total, size - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errnoError(errno, "read a file");
-    }
-    if (n == 0) break;
-    total += static_cast<size_t>(n);
+    size_t got = 0;
+    if (int err = fs_->read(fd_, path_, buffer + total, size - total, got))
+      return errnoError(err, fmt::format("read {}", path_.string()));
+    if (got == 0) break;
+    total += got;
   }
   return total;
 }

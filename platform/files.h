@@ -6,6 +6,9 @@
 // followed. Writes are atomic (temporary file in the same folder, fsync, rename, fsync of the
 // folder); JSON-lines appends take an exclusive flock so concurrent writers never interleave.
 //
+// Every call goes through the FileSystem the root was opened with, and every Dir and File opened
+// from it carries the same one, so a test's fault-injecting file system reaches all of them.
+//
 // Error codes: NotFound (no such entry), Denied (a symbolic link, a non-regular file, or
 // permission), InvalidInput (a bad name, or a file over the caller's size cap), Io (anything else).
 // Messages are technical; callers that face users map the code to their own sentence.
@@ -19,11 +22,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/result.h"
 
 namespace korvel {
-
-enum class EntryKind { file, directory, symlink, other };
 
 // Enough of stat() to tell whether a file is still the same file and unchanged.
 struct FileIdentity {
@@ -41,11 +43,6 @@ struct EntryInfo {
   mode_t mode = 0;
 };
 
-struct DirEntry {
-  std::string name;
-  EntryKind kind = EntryKind::other;
-};
-
 // True for a single, non-empty path component other than "." and "..", without "/" or NUL.
 bool isSingleComponent(std::string_view name);
 
@@ -53,6 +50,11 @@ class File;
 
 // Whether an atomic write may replace an existing file.
 enum class Replace { allowed, refuseExisting };
+
+// What a write or move that took effect can promise. `unconfirmed`: the change is visible but
+// syncing it to storage failed, so a crash may still undo it. The caller decides what that means
+// (the operation did happen: reporting it as failed would make a retry trip over it).
+enum class Durability { confirmed, unconfirmed };
 
 class Dir {
  public:
@@ -65,18 +67,20 @@ class Dir {
 
   // Opens the root the caller chose. The root path itself may pass through links (the user
   // picked it); everything opened from it afterwards does not.
-  static Result<Dir> openRoot(const std::filesystem::path& path);
+  static Result<Dir> openRoot(const FileSystem& fs, const std::filesystem::path& path);
   // Opens the root, creating it and missing parents with the given mode first.
-  static Result<Dir> createRoot(const std::filesystem::path& path, mode_t mode = 0755);
+  static Result<Dir> createRoot(const FileSystem& fs, const std::filesystem::path& path, mode_t mode = 0755);
 
   bool valid() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   const std::filesystem::path& path() const { return path_; }
+  const FileSystem& fileSystem() const { return *fs_; }
 
   Result<Dir> openDir(std::string_view name) const;
   // Opens a chain of components one at a time, each without following links.
   Result<Dir> openPath(const std::vector<std::string>& components) const;
-  // Creates the folder if missing (mode applied only on creation), then opens it.
+  // Creates the folder if missing (mode applied only on creation, and this folder synced so the
+  // new entry survives a crash), then opens it.
   Result<Dir> createDir(std::string_view name, mode_t mode = 0755) const;
   // Creates the folder; fails with InvalidInput when it already exists.
   Result<Dir> createNewDir(std::string_view name, mode_t mode = 0755) const;
@@ -85,18 +89,22 @@ class Dir {
   Result<EntryInfo> selfInfo() const;
   bool exists(std::string_view name) const;
 
-  // Entries other than "." and "..", sorted by name.
+  // Entries other than "." and "..", sorted by name. A listing cut short by an error fails whole:
+  // callers act on what is missing from it.
   Result<std::vector<DirEntry>> list() const;
 
   Result<File> openFile(std::string_view name) const;  // read-only, regular files only
   Result<std::string> readFile(std::string_view name, uint64_t maxBytes) const;
 
-  Status writeAtomic(std::string_view name, std::string_view bytes, mode_t mode = 0644,
-                     Replace replace = Replace::allowed) const;
+  // Temporary file, fsync, rename over the name, fsync of this folder. An error means the name
+  // still holds what it held before.
+  Result<Durability> writeAtomic(std::string_view name, std::string_view bytes, mode_t mode = 0644,
+                                 Replace replace = Replace::allowed) const;
   // Appends under an exclusive advisory lock; creates the file with the mode when missing.
   Status appendLocked(std::string_view name, std::string_view bytes, mode_t mode = 0644) const;
 
-  Status rename(std::string_view from, const Dir& toDir, std::string_view to, Replace replace) const;
+  // Moves an entry, then syncs both folders. An error means nothing moved.
+  Result<Durability> rename(std::string_view from, const Dir& toDir, std::string_view to, Replace replace) const;
   Status removeFile(std::string_view name) const;
   // Removes a folder and everything in it without following links inside it.
   Status removeTree(std::string_view name) const;
@@ -104,7 +112,9 @@ class Dir {
   Status syncSelf() const;
 
  private:
-  Dir(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+  Dir(const FileSystem& fs, int fd, std::filesystem::path path) : fs_(&fs), fd_(fd), path_(std::move(path)) {}
+  Result<Dir> openNamed(const std::string& name) const;
+  const FileSystem* fs_ = &FileSystem::posix();
   int fd_ = -1;
   std::filesystem::path path_;
 };
@@ -126,11 +136,10 @@ class File {
 
  private:
   friend class Dir;
-  explicit File(int fd) : fd_(fd) {}
+  File(const FileSystem& fs, int fd, std::filesystem::path path) : fs_(&fs), fd_(fd), path_(std::move(path)) {}
+  const FileSystem* fs_ = &FileSystem::posix();
   int fd_ = -1;
+  std::filesystem::path path_;
 };
-
-// Errno to an Error with our code mapping; `what` names the operation and the file.
-Error errnoError(int err, std::string_view what);
 
 }  // namespace korvel

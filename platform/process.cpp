@@ -79,4 +79,6 @@ Result<ProcessOutcome> runProgram(const std::string& program, const std::vector<
   return outcome;
 }
 
+bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 }  // namespace korvel

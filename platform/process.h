@@ -23,4 +23,7 @@ std::optional<std::filesystem::path> findProgram(const std::string& name);
 // output on /dev/null, and waits for it. Fails only when it cannot be started.
 Result<ProcessOutcome> runProgram(const std::string& program, const std::vector<std::string>& arguments);
 
+// Whether this process's standard error is a terminal (progress bars are drawn only there).
+bool standardErrorIsTerminal();
+
 }  // namespace korvel

@@ -5,6 +5,7 @@
 // Single-threaded by design (the actions run on one main thread); the registry still locks so a
 // recorder installing itself from another thread is safe.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,13 +83,14 @@ class RecordingAutomationRegistry {
 };
 
 // Set by whoever may abandon a running action; the wait checks it before every round.
+// Set from one thread (a signal watcher, the host cancelling) and read by the waiting one.
 class CancellationFlag {
  public:
-  void cancel() { cancelled_ = true; }
-  bool cancelled() const { return cancelled_; }
+  void cancel() { cancelled_.store(true, std::memory_order_release); }
+  bool cancelled() const { return cancelled_.load(std::memory_order_acquire); }
 
  private:
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};
 };
 
 inline constexpr int kRecorderLookupChecks = 100;

@@ -29,13 +29,15 @@ Status validateDecoded(const RecorderWidgetSnapshot& snapshot) {
 
 }  // namespace
 
-std::optional<WidgetSnapshotStorage> WidgetSnapshotStorage::shared(const PlatformFolders& folders) {
+std::optional<WidgetSnapshotStorage> WidgetSnapshotStorage::shared(const PlatformFolders& folders,
+                                                                   const FileSystem& fs) {
   if (folders.sharedContainer.empty()) return std::nullopt;
-  return inContainer(folders.sharedContainer);
+  return inContainer(folders.sharedContainer, fs);
 }
 
-WidgetSnapshotStorage WidgetSnapshotStorage::inContainer(const std::filesystem::path& container) {
-  return WidgetSnapshotStorage{container / kRecorderStatusFileName};
+WidgetSnapshotStorage WidgetSnapshotStorage::inContainer(const std::filesystem::path& container,
+                                                         const FileSystem& fs) {
+  return WidgetSnapshotStorage{container / kRecorderStatusFileName, &fs};
 }
 
 Status WidgetSnapshotStorage::write(const RecorderWidgetSnapshot& snapshot) const {
@@ -44,13 +46,14 @@ Status WidgetSnapshotStorage::write(const RecorderWidgetSnapshot& snapshot) cons
     return makeError(ErrorCode::Io,
                      "The status file couldn't be saved because there isn't enough space for a snapshot over 32768 bytes.");
   }
-  const Dir folder = TRY(Dir::createRoot(fileURL.parent_path()));
+  const Dir folder = TRY(Dir::createRoot(*fileSystem, fileURL.parent_path()));
   const std::string name = fileURL.filename().string();
   auto existing = folder.info(name);
   if (existing && existing->kind == EntryKind::symlink) {
     return makeError(ErrorCode::Denied, "The status file is a symbolic link, so Korvel will not replace it.");
   }
-  return folder.writeAtomic(name, data);
+  TRY(folder.writeAtomic(name, data));
+  return okStatus();
 }
 
 RecorderWidgetSnapshot WidgetSnapshotStorage::read() const {
@@ -58,7 +61,7 @@ RecorderWidgetSnapshot WidgetSnapshotStorage::read() const {
 }
 
 Result<RecorderWidgetSnapshot> WidgetSnapshotStorage::readExplained() const {
-  auto folder = Dir::openRoot(fileURL.parent_path());
+  auto folder = Dir::openRoot(*fileSystem, fileURL.parent_path());
   if (!folder) return makeError(ErrorCode::NotFound, "The recorder has not published a status file yet.");
   const std::string name = fileURL.filename().string();
   // The size is checked on the attributes first, so a hostile file is never loaded.

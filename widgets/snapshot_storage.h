@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/result.h"
 #include "widgets/snapshot.h"
@@ -16,11 +17,14 @@ struct WidgetSnapshotStorage {
   static constexpr uint64_t maximumBytes = 32768;
 
   std::filesystem::path fileURL;
+  const FileSystem* fileSystem = &FileSystem::posix();
 
   // The status file in the shared container; absent when this machine grants no container.
-  static std::optional<WidgetSnapshotStorage> shared(const PlatformFolders& folders);
+  static std::optional<WidgetSnapshotStorage> shared(const PlatformFolders& folders,
+                                                     const FileSystem& fs = FileSystem::posix());
   // The status file directly inside `container`.
-  static WidgetSnapshotStorage inContainer(const std::filesystem::path& container);
+  static WidgetSnapshotStorage inContainer(const std::filesystem::path& container,
+                                           const FileSystem& fs = FileSystem::posix());
 
   // Publishes the snapshot; a refused write leaves the previous file as it was.
   Status write(const RecorderWidgetSnapshot& snapshot) const;

@@ -26,7 +26,7 @@ Archive openArchive(const ArchiveOptions& options, const Context& context) {
   if (context.environment) {
     if (auto tz = context.environment("TZ"); tz && !tz->empty()) zone = tz->front() == ':' ? tz->substr(1) : *tz;
   }
-  return Archive(root, context.clock, zone);
+  return Archive(root, context.clock, zone, *context.fileSystem);
 }
 
 std::optional<ArchivedSession> findMeetingOrReport(const Archive& archive, const std::string& meetingID,

@@ -11,6 +11,7 @@
 #include "apps/korvel/cli.h"
 #include "core/catalog/catalog.h"
 #include "platform/crypto.h"
+#include "platform/paths.h"
 
 namespace korvel::cli {
 
@@ -22,10 +23,9 @@ struct CatalogOptions {
 std::shared_ptr<CatalogOptions> addCatalogOptions(CLI::App& command);
 
 // The first 16 hexadecimal digits of SHA-256 over the archive root's absolute path.
+// The archive's root is already absolute and standard (the archive keeps it that way).
 inline std::string archiveCatalogKey(const std::filesystem::path& archiveRoot) {
-  std::string path = std::filesystem::absolute(archiveRoot).lexically_normal().string();
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return sha256Hex(path).substr(0, 16);
+  return sha256Hex(standardizedPath(archiveRoot).string()).substr(0, 16);
 }
 
 inline std::filesystem::path defaultCatalogFile(const std::filesystem::path& archiveRoot, const Context& context) {
@@ -33,14 +33,14 @@ inline std::filesystem::path defaultCatalogFile(const std::filesystem::path& arc
 }
 
 inline std::filesystem::path catalogFile(const CatalogOptions& options, const Archive& archive, const Context& context) {
-  if (!options.catalog.empty()) return std::filesystem::absolute(options.catalog);
+  if (!options.catalog.empty()) return context.fileSystem->absolute(options.catalog).valueOr(options.catalog);
   return defaultCatalogFile(archive.root(), context);
 }
 
 // The open catalog (created with its folders when missing), or the failure already reported.
 inline std::unique_ptr<Catalog> openCatalogOrReport(const CatalogOptions& options, const Archive& archive,
                                                     Context& context) {
-  auto catalog = Catalog::open(catalogFile(options, archive, context));
+  auto catalog = Catalog::open(catalogFile(options, archive, context), *context.fileSystem);
   if (!catalog) {
     reportFailure(context, catalog.error());
     return nullptr;

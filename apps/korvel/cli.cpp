@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <exception>
 #include <ostream>
 #include <utility>
 
@@ -25,7 +26,9 @@ bool registerCommandGroup(int order, CommandRegistrar add) {
   return true;
 }
 
-int run(const std::vector<std::string>& arguments, Context& context) {
+namespace {
+
+int parseAndRun(const std::vector<std::string>& arguments, Context& context) {
   CLI::App app{"Korvel: your local archive of recorded meetings, its catalog and the recorder widget.", "korvel"};
   app.require_subcommand(1);
   app.footer("Exit codes: 0 success, 1 refused or failed (reason on standard error), 2 usage error.\n"
@@ -46,6 +49,21 @@ int run(const std::vector<std::string>& arguments, Context& context) {
     return code == 0 ? kExitOk : kExitUsage;
   }
   return context.exitCode;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& arguments, Context& context) {
+  // The last resort: anything thrown past a command (a library's exception, memory exhaustion)
+  // ends the command with a sentence and exit 1 instead of aborting the process.
+  try {
+    return parseAndRun(arguments, context);
+  } catch (const std::exception& e) {
+    context.err << "Korvel stopped because of an unexpected problem: " << e.what() << "\n";
+  } catch (...) {
+    context.err << "Korvel stopped because of an unexpected problem.\n";
+  }
+  return kExitFailed;
 }
 
 }  // namespace korvel::cli

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 
 namespace CLI {
@@ -30,6 +31,7 @@ struct Context {
   Sleeper& sleeper;
   bool outIsTerminal = false;  // progress bars only on a terminal
   int exitCode = kExitOk;
+  const FileSystem* fileSystem = &FileSystem::posix();  // every file the commands touch goes through it
 };
 
 int run(const std::vector<std::string>& arguments, Context& context);

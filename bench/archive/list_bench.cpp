@@ -46,7 +46,7 @@ struct BenchArchive {
         meeting.segments.push_back(Segment{"s" + std::to_string(s), "mic", "mic-" + std::to_string(s) + ".m4a",
                                            30.0 * s, 30, 480000, std::string(64, 'a')});
       fs::path folder = root;
-      for (const auto& component : archive.folderComponents(meeting)) folder /= component;
+      for (const auto& component : *archive.folderComponents(meeting)) folder /= component;
       fs::create_directories(folder);
       std::ofstream(folder / kManifestFileName, std::ios::binary) << encodeManifest(meeting);
       std::ofstream(folder / kEventLogFileName, std::ios::binary) << "{}\n";

@@ -34,7 +34,7 @@ struct RefreshCorpus {
                                         "mic", clock, "UTC");
       meeting.state = SessionState::finalized;
       fs::path meetingFolder = root;
-      for (const auto& component : archive.folderComponents(meeting)) meetingFolder /= component;
+      for (const auto& component : *archive.folderComponents(meeting)) meetingFolder /= component;
       TranscriptDocument document = syntheticRevision(meeting.id, m, 20);
       const fs::path revision = meetingFolder / TranscriptArtifacts::kFolderName / document.id;
       fs::create_directories(revision);

@@ -2,13 +2,12 @@
 
 #include "core/archive/archive.h"
 
-#include <sys/statvfs.h>
-
 #include <algorithm>
 
 #include <fmt/format.h>
 
 #include "platform/crypto.h"
+#include "platform/paths.h"
 #include "platform/timezone.h"
 
 namespace korvel {
@@ -43,33 +42,38 @@ Error folderOpenError(const Error& error) {
   }
 }
 
-// Absolute, lexically normal, without a trailing separator: the form paths are compared in.
-fs::path standardized(const fs::path& path) {
-  fs::path result = fs::absolute(path).lexically_normal();
-  if (!result.has_filename() && result != result.root_path()) result = result.parent_path();
-  return result;
+// Absolute, lexically normal, without a trailing separator: the form paths are compared in. A
+// relative path whose working folder is gone stays relative, and so matches no absolute one.
+fs::path standardized(const FileSystem& fileSystem, const fs::path& path) {
+  return fileSystem.absolute(path).valueOr(standardizedPath(path));
 }
+
+constexpr const char* kUndatable = "The meeting's start time cannot be placed on a calendar day.";
 
 }  // namespace
 
-Archive::Archive(fs::path root) : Archive(std::move(root), systemClock(), currentTimeZoneIdentifier()) {}
+Archive::Archive(fs::path root, const FileSystem& fileSystem)
+    : Archive(std::move(root), systemClock(), currentTimeZoneIdentifier(), fileSystem) {}
 
-Archive::Archive(fs::path root, const Clock& clock, std::string timeZone)
-    : root_(standardized(root)), clock_(&clock), timeZone_(std::move(timeZone)) {}
+Archive::Archive(fs::path root, const Clock& clock, std::string timeZone, const FileSystem& fileSystem)
+    : root_(standardized(fileSystem, root)), fileSystem_(&fileSystem), clock_(&clock), timeZone_(std::move(timeZone)) {}
+
+Archive Archive::withRoot(fs::path root) const { return Archive(std::move(root), *clock_, timeZone_, *fileSystem_); }
 
 fs::path Archive::applicationSupportRoot(const PlatformFolders& folders) { return folders.applicationSupport; }
 fs::path Archive::legacyRoot(const PlatformFolders& folders) { return applicationSupportRoot(folders) / "Archive"; }
 fs::path Archive::defaultRoot(const PlatformFolders& folders) { return folders.archiveRoot; }
 
 fs::path Archive::supportRoot(const fs::path& root, const PlatformFolders& folders) {
-  const fs::path standard = standardized(root);
-  if (standard == standardized(defaultRoot(folders)) || standard == standardized(legacyRoot(folders)))
+  const FileSystem& files = FileSystem::posix();
+  const fs::path standard = standardized(files, root);
+  if (standard == standardized(files, defaultRoot(folders)) || standard == standardized(files, legacyRoot(folders)))
     return applicationSupportRoot(folders);
   return standard.parent_path();
 }
 
 Result<Dir> Archive::openRoot() const {
-  auto root = Dir::openRoot(root_);
+  auto root = Dir::openRoot(*fileSystem_, root_);
   if (!root) {
     if (root.error().code == ErrorCode::NotFound)
       return makeError(ErrorCode::NotFound, fmt::format("The archive folder {} does not exist.", root_.string()));
@@ -79,39 +83,34 @@ Result<Dir> Archive::openRoot() const {
 }
 
 Result<Dir> Archive::createRoot() const {
-  auto root = Dir::createRoot(root_);
+  auto root = Dir::createRoot(*fileSystem_, root_);
   if (!root) return makeError(root.error().code, fmt::format("The archive folder {} could not be created.", root_.string()));
   return root;
 }
 
-std::string Archive::folderName(const Meeting& meeting) {
-  const CivilTime utc = civilTime(meeting.startedAt, "UTC").valueOr(CivilTime{});
+// A year outside 1...9999 has no four-digit folder name, so it is refused like no date at all.
+static Result<CivilTime> calendarDay(Date startedAt, const std::string& timeZone) {
+  auto time = civilTime(startedAt, timeZone);
+  if (!time || time->year < 1 || time->year > 9999) return makeError(ErrorCode::InvalidInput, kUndatable);
+  return time;
+}
+
+Result<std::string> Archive::folderName(const Meeting& meeting) {
+  const CivilTime utc = TRY(calendarDay(meeting.startedAt, "UTC"));
   return fmt::format("{:04}{:02}{:02}T{:02}{:02}{:02}Z_{}", utc.year, utc.month, utc.day, utc.hour, utc.minute,
                      utc.second, meeting.id);
 }
 
-std::vector<std::string> Archive::folderComponents(const Meeting& meeting) const {
-  auto local = civilTime(meeting.startedAt, timeZone_);
-  if (!local) local = civilTime(meeting.startedAt, "UTC");
-  const CivilTime day = local.valueOr(CivilTime{});
-  return {fmt::format("{:04}", day.year), fmt::format("{:02}", day.month), fmt::format("{:02}", day.day),
-          folderName(meeting)};
+Result<std::vector<std::string>> Archive::folderComponents(const Meeting& meeting) const {
+  auto local = calendarDay(meeting.startedAt, timeZone_);
+  if (!local) local = calendarDay(meeting.startedAt, "UTC");
+  const CivilTime day = TRY(std::move(local));
+  return std::vector<std::string>{fmt::format("{:04}", day.year), fmt::format("{:02}", day.month),
+                                  fmt::format("{:02}", day.day), TRY(folderName(meeting))};
 }
 
 std::optional<std::vector<std::string>> Archive::relativeComponents(const fs::path& folder) const {
-  const fs::path full = folder.is_absolute() ? folder : root_ / folder;
-  std::vector<std::string> parts;
-  for (const auto& part : full) {
-    const std::string text = part.string();
-    if (text == "." || text == "..") return std::nullopt;
-    if (!text.empty()) parts.push_back(text);
-  }
-  std::vector<std::string> rootParts;
-  for (const auto& part : root_)
-    if (!part.empty()) rootParts.push_back(part.string());
-  if (parts.size() <= rootParts.size() || !std::equal(rootParts.begin(), rootParts.end(), parts.begin()))
-    return std::nullopt;
-  return std::vector<std::string>(parts.begin() + static_cast<long>(rootParts.size()), parts.end());
+  return componentsBelow(root_, folder.is_absolute() ? folder : root_ / folder);
 }
 
 std::optional<std::string> Archive::relativePath(const fs::path& folder) const {
@@ -135,7 +134,7 @@ Result<fs::path> Archive::create(const Meeting& meeting) const {
   if (!isValidMeetingID(meeting.id))
     return makeError(ErrorCode::InvalidInput,
                      "A meeting identifier is 1 to 128 letters, digits, hyphens, dots or underscores.");
-  const auto components = folderComponents(meeting);
+  const auto components = TRY(folderComponents(meeting));
   Dir root = TRY(createRoot());
   Dir parent = std::move(root);
   for (size_t i = 0; i + 1 < components.size(); ++i) {
@@ -164,12 +163,19 @@ Result<fs::path> Archive::create(const Meeting& meeting) const {
 
 namespace {
 
-void walk(const Dir& dir, const fs::path& path, const ArchiveReport& report, std::vector<ArchivedSession>& found) {
+// Lenient walks report a folder that cannot be listed and go on; strict ones stop there, since
+// their callers act on what is missing from the result.
+enum class Walk { lenient, strict };
+
+Status walk(const Dir& dir, const fs::path& path, const ArchiveReport& report, Walk mode,
+            std::vector<ArchivedSession>& found) {
   auto entries = dir.list();
   if (!entries) {
-    if (report && entries.error().code != ErrorCode::NotFound)
-      report(path, makeError(entries.error().code, "The archive folder could not be listed."));
-    return;
+    const Error failure = makeError(entries.error().code == ErrorCode::NotFound ? ErrorCode::Io : entries.error().code,
+                                    fmt::format("The archive folder {} could not be listed.", path.string()));
+    if (mode == Walk::strict) return failure;
+    if (report && entries.error().code != ErrorCode::NotFound) report(path, failure);
+    return okStatus();
   }
   for (const auto& entry : *entries) {
     if (entry.name == kTrashFolderName) continue;
@@ -181,10 +187,26 @@ void walk(const Dir& dir, const fs::path& path, const ArchiveReport& report, std
     }
     if (entry.kind != EntryKind::directory) continue;
     auto child = dir.openDir(entry.name);
-    if (child) walk(*child, path / entry.name, report, found);
-    else if (report && child.error().code != ErrorCode::NotFound)
-      report(path / entry.name, folderOpenError(child.error()));
+    if (child) {
+      TRY(walk(*child, path / entry.name, report, mode, found));
+    } else if (child.error().code != ErrorCode::NotFound) {
+      // A folder that vanished during the walk holds nothing; one that cannot be opened might.
+      if (mode == Walk::strict)
+        return makeError(child.error().code, fmt::format("The archive folder {} could not be opened.",
+                                                         (path / entry.name).string()));
+      if (report) report(path / entry.name, folderOpenError(child.error()));
+    }
   }
+  return okStatus();
+}
+
+void sortNewestFirst(std::vector<ArchivedSession>& found) {
+  std::sort(found.begin(), found.end(), [](const ArchivedSession& a, const ArchivedSession& b) {
+    if (a.meeting.startedAt != b.meeting.startedAt) return a.meeting.startedAt > b.meeting.startedAt;
+    // Within one second, the later capture-host reading was started later.
+    if (a.meeting.hostStart != b.meeting.hostStart) return a.meeting.hostStart > b.meeting.hostStart;
+    return a.folder < b.folder;
+  });
 }
 
 }  // namespace
@@ -196,13 +218,20 @@ std::vector<ArchivedSession> Archive::sessions(const ArchiveReport& report) cons
     if (report && root.error().code != ErrorCode::NotFound) report(root_, root.error());
     return found;
   }
-  walk(*root, root_, report, found);
-  std::sort(found.begin(), found.end(), [](const ArchivedSession& a, const ArchivedSession& b) {
-    if (a.meeting.startedAt != b.meeting.startedAt) return a.meeting.startedAt > b.meeting.startedAt;
-    // Within one second, the later capture-host reading was started later.
-    if (a.meeting.hostStart != b.meeting.hostStart) return a.meeting.hostStart > b.meeting.hostStart;
-    return a.folder < b.folder;
-  });
+  (void)walk(*root, root_, report, Walk::lenient, found);
+  sortNewestFirst(found);
+  return found;
+}
+
+Result<std::vector<ArchivedSession>> Archive::completeSessions(const ArchiveReport& report) const {
+  std::vector<ArchivedSession> found;
+  auto root = openRoot();
+  if (!root) {
+    if (root.error().code == ErrorCode::NotFound) return found;
+    return std::move(root).error();
+  }
+  TRY(walk(*root, root_, report, Walk::strict, found));
+  sortNewestFirst(found);
   return found;
 }
 
@@ -237,6 +266,8 @@ Status Archive::saveManifest(const Meeting& meeting, const Dir& folder) {
   // Every rule a reader enforces is enforced here too: a manifest that would not read back is never written.
   const std::string bytes = encodeManifest(meeting);
   TRY(decodeManifest(bytes));
+  // A manifest whose folder sync failed is still the one in place; reporting the save as failed
+  // would have the caller retry an edit that already happened.
   auto written = folder.writeAtomic(kManifestFileName, bytes);
   if (!written) return makeError(written.error().code, "The meeting manifest could not be saved.");
   return okStatus();
@@ -270,44 +301,39 @@ Result<std::string> Archive::hash(const Dir& folder, std::string_view name) {
   return hexEncode(hasher.finish());
 }
 
-Result<std::string> Archive::hash(const fs::path& file) {
-  auto parent = Dir::openRoot(file.parent_path().empty() ? fs::path(".") : file.parent_path());
+Result<std::string> Archive::hash(const fs::path& file, const FileSystem& fileSystem) {
+  auto parent = Dir::openRoot(fileSystem, file.parent_path().empty() ? fs::path(".") : file.parent_path());
   if (!parent) return makeError(parent.error().code, "The media file's folder could not be opened.");
   return hash(*parent, file.filename().string());
 }
 
-std::optional<fs::path> Archive::safeMediaURL(std::string_view name, const fs::path& folder) {
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos ||
-      name.find('\\') != std::string_view::npos || name.find('\0') != std::string_view::npos)
-    return std::nullopt;
-  const fs::path candidate = folder / std::string(name);
-  std::error_code error;
-  if (fs::is_symlink(fs::symlink_status(candidate, error))) return std::nullopt;
-  const fs::path resolvedFolder = fs::weakly_canonical(folder, error);
-  if (error) return std::nullopt;
-  const fs::path resolvedParent = fs::weakly_canonical(candidate.parent_path(), error);
-  if (error || resolvedParent != resolvedFolder) return std::nullopt;
+std::optional<fs::path> Archive::safeMediaURL(std::string_view name, const fs::path& folder,
+                                              const FileSystem& fileSystem) {
+  // A single component cannot leave the folder; only a link in its place could.
+  if (!isSingleComponent(name) || name.find('\\') != std::string_view::npos) return std::nullopt;
+  fs::path candidate = folder / std::string(name);
+  if (fileSystem.isSymlink(candidate)) return std::nullopt;
   return candidate;
 }
 
-Result<int64_t> Archive::availableBytes(const fs::path& path) {
-  struct statvfs info;
-  if (::statvfs(path.c_str(), &info) != 0)
-    return makeError(ErrorCode::Io, "The free space of the archive's volume could not be read.");
-  return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+Result<int64_t> Archive::availableBytes(const fs::path& path, const FileSystem& fileSystem) {
+  auto bytes = fileSystem.availableBytes(path);
+  if (!bytes) return makeError(bytes.error().code, "The free space of the archive's volume could not be read.");
+  return bytes;
 }
 
-Result<Json> Archive::decode(const fs::path& file, uint64_t maxBytes) {
-  auto parent = Dir::openRoot(file.parent_path());
+Result<Json> Archive::decode(const fs::path& file, uint64_t maxBytes, const FileSystem& fileSystem) {
+  auto parent = Dir::openRoot(fileSystem, file.parent_path());
   if (!parent) return std::move(parent).error();
   const std::string bytes = TRY(parent->readFile(file.filename().string(), maxBytes));
   return parseJson(bytes);
 }
 
-Status Archive::encode(const Json& value, const fs::path& file) {
-  auto parent = Dir::openRoot(file.parent_path());
+Status Archive::encode(const Json& value, const fs::path& file, const FileSystem& fileSystem) {
+  auto parent = Dir::openRoot(fileSystem, file.parent_path());
   if (!parent) return std::move(parent).error();
-  return parent->writeAtomic(file.filename().string(), encodePretty(value));
+  TRY(parent->writeAtomic(file.filename().string(), encodePretty(value)));
+  return okStatus();
 }
 
 }  // namespace korvel

@@ -35,6 +35,10 @@ struct ArchivedSession {
   bool operator==(const ArchivedSession&) const = default;
 };
 
+// Where a segment commit stands, for tests that stop a committer part-way.
+enum class SegmentCommitStep { mediaWritten, recordWritten };
+using SegmentCommitProbe = std::function<void(SegmentCommitStep)>;
+
 // Receives each manifest that exists but cannot be read; the walk goes on.
 using ArchiveReport = std::function<void(const std::filesystem::path& manifest, const Error& error)>;
 // Returns an error (normally ErrorCode::Cancelled) to stop before the next write.
@@ -66,13 +70,18 @@ struct MeetingTitle {
 class Archive {
  public:
   // `timeZone` is the zone whose calendar days name the date folders (the computer's own by default).
-  explicit Archive(std::filesystem::path root);
-  Archive(std::filesystem::path root, const Clock& clock, std::string timeZone);
+  // Every file access goes through `fileSystem`, which must outlive the archive.
+  explicit Archive(std::filesystem::path root, const FileSystem& fileSystem = FileSystem::posix());
+  Archive(std::filesystem::path root, const Clock& clock, std::string timeZone,
+          const FileSystem& fileSystem = FileSystem::posix());
 
   const std::filesystem::path& root() const { return root_; }
   std::filesystem::path trashRoot() const { return root_ / kTrashFolderName; }
   const std::string& timeZone() const { return timeZone_; }
   const Clock& clock() const { return *clock_; }
+  const FileSystem& fileSystem() const { return *fileSystem_; }
+  // The same archive reached through another root path (the root with its links resolved, say).
+  Archive withRoot(std::filesystem::path root) const;
 
   // Well-known locations on this machine.
   static std::filesystem::path applicationSupportRoot(const PlatformFolders& folders);
@@ -86,9 +95,10 @@ class Archive {
   Result<Dir> createRoot() const;
 
   // Where `create` files the meeting: {yyyy, MM, dd (local), yyyyMMdd'T'HHmmss'Z'_id (UTC)}.
-  std::vector<std::string> folderComponents(const Meeting& meeting) const;
+  // A start time with no calendar day (out of range, not finite) is refused, never filed under 0000.
+  Result<std::vector<std::string>> folderComponents(const Meeting& meeting) const;
   // "yyyyMMdd'T'HHmmss'Z'_id", the meeting folder's own name.
-  static std::string folderName(const Meeting& meeting);
+  static Result<std::string> folderName(const Meeting& meeting);
 
   // The folder's components below the root, lexically; none for a folder outside the root,
   // the root itself, or one with "." or ".." components.
@@ -107,6 +117,9 @@ class Archive {
   // Live meetings, newest startedAt first. Trash is not entered; unreadable manifests go to
   // `report` (files that vanish during the walk are skipped silently). A missing root is empty.
   std::vector<ArchivedSession> sessions(const ArchiveReport& report = {}) const;
+  // The same walk for callers that act on what is missing (the catalog removes rows of meetings
+  // it does not find): a folder that cannot be listed or opened fails the whole walk.
+  Result<std::vector<ArchivedSession>> completeSessions(const ArchiveReport& report = {}) const;
   // The live meeting with this id; NotFound "No meeting with this identifier is in the archive."
   Result<ArchivedSession> find(const std::string& meetingID) const;
 
@@ -130,21 +143,32 @@ class Archive {
   // The decodable ".segment" records in the folder, by name; broken ones are skipped.
   static std::vector<Segment> segmentRecords(const Dir& folder);
   Result<Meeting> recover(const Dir& folder) const;
+  // Commits one segment of a recording or paused meeting: writes `media` under `segment.file`
+  // (never over an existing file), then the ".segment" record, then lists the segment in the
+  // manifest; `bytes` and `sha256` are taken from `media`. The record is the commit point:
+  // media without it is an unfinished file that recovery ignores, and a record whose listing
+  // was lost is added back by recovery. Refusals (a finished meeting, an unknown track, an
+  // unsafe or taken name, an id already committed) write nothing.
+  static Result<Segment> commitSegment(const Dir& folder, Segment segment, std::string_view media,
+                                       const SegmentCommitProbe& probe = {});
 
   // Lowercase hexadecimal SHA-256 of a file, read without following a link.
-  static Result<std::string> hash(const std::filesystem::path& file);
+  static Result<std::string> hash(const std::filesystem::path& file, const FileSystem& fs = FileSystem::posix());
   static Result<std::string> hash(const Dir& folder, std::string_view name);
   // The media rule: a plain name, not a link, directly inside the folder. The file need not exist.
-  static std::optional<std::filesystem::path> safeMediaURL(std::string_view name, const std::filesystem::path& folder);
+  static std::optional<std::filesystem::path> safeMediaURL(std::string_view name, const std::filesystem::path& folder,
+                                                           const FileSystem& fs = FileSystem::posix());
   // Free bytes on the volume holding the path.
-  static Result<int64_t> availableBytes(const std::filesystem::path& path);
+  static Result<int64_t> availableBytes(const std::filesystem::path& path, const FileSystem& fs = FileSystem::posix());
 
   // The archive's JSON reader and writer: whole-file, size-capped reads; pretty, sorted, atomic writes.
-  static Result<Json> decode(const std::filesystem::path& file, uint64_t maxBytes = kMaximumManifestBytes);
-  static Status encode(const Json& value, const std::filesystem::path& file);
+  static Result<Json> decode(const std::filesystem::path& file, uint64_t maxBytes = kMaximumManifestBytes,
+                             const FileSystem& fs = FileSystem::posix());
+  static Status encode(const Json& value, const std::filesystem::path& file, const FileSystem& fs = FileSystem::posix());
 
  private:
   std::filesystem::path root_;
+  const FileSystem* fileSystem_;
   const Clock* clock_;
   std::string timeZone_;
 };

@@ -10,6 +10,7 @@
 #include "core/archive/restore_record.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace korvel {
 namespace {
@@ -38,18 +39,14 @@ constexpr const char* kDestinationTaken =
 
 Error refuse(const char* message, ErrorCode code = ErrorCode::InvalidInput) { return makeError(code, message); }
 
-std::filesystem::path standardised(const std::filesystem::path& path) {
-  auto normal = std::filesystem::absolute(path).lexically_normal();
-  if (normal.filename().empty() && normal.has_parent_path() && normal != normal.root_path())
-    normal = normal.parent_path();
-  return normal;
+// Absolute and lexically normal; a relative path without a working folder stays as written.
+std::filesystem::path standardised(const Archive& archive, const std::filesystem::path& path) {
+  return archive.fileSystem().absolute(path).valueOr(standardizedPath(path));
 }
 
 // Standardised, with every link on the way resolved (a missing tail is kept as written).
-std::filesystem::path resolved(const std::filesystem::path& path) {
-  std::error_code ec;
-  auto real = std::filesystem::weakly_canonical(standardised(path), ec);
-  return ec ? standardised(path) : standardised(real);
+std::filesystem::path resolved(const Archive& archive, const std::filesystem::path& path) {
+  return archive.fileSystem().canonical(path).valueOr(standardised(archive, path));
 }
 
 bool isLiveArchivePath(const std::optional<std::vector<std::string>>& parts) {
@@ -86,9 +83,10 @@ Result<OpenedEntry> openEntry(const Dir& trash, const std::string& name) {
 
 // The entry's name when `entry` is directly inside this archive's Trash folder.
 std::optional<std::string> entryName(const Archive& archive, const std::filesystem::path& entry) {
-  const auto path = standardised(entry);
+  const auto path = standardised(archive, entry);
   const auto parent = path.parent_path();
-  if (parent != standardised(archive.trashRoot()) && parent != resolved(archive.root()) / kTrashFolderName)
+  if (parent != standardised(archive, archive.trashRoot()) &&
+      parent != resolved(archive, archive.root()) / kTrashFolderName)
     return std::nullopt;
   const std::string name = path.filename().string();
   if (!isSingleComponent(name)) return std::nullopt;
@@ -153,17 +151,17 @@ std::filesystem::path joined(std::filesystem::path base, const std::vector<std::
 
 Result<std::filesystem::path> moveToTrash(const Archive& archive, const std::filesystem::path& folder,
                                           const std::string& meetingID) {
-  const auto rootReal = resolved(archive.root());
-  const Archive real(rootReal);
-  const auto lexical = standardised(folder);
+  const auto rootReal = resolved(archive, archive.root());
+  const Archive real = archive.withRoot(rootReal);
+  const auto lexical = standardised(archive, folder);
   // Links above the folder are resolved; the folder itself must not be one, but a link that
   // leads out of the archive is refused as being outside it.
-  const auto withRealParents = resolved(lexical.parent_path()) / lexical.filename();
+  const auto withRealParents = resolved(archive, lexical.parent_path()) / lexical.filename();
   const auto parts = real.relativeComponents(withRealParents);
-  if (!isLiveArchivePath(parts) || !isLiveArchivePath(real.relativeComponents(resolved(lexical))))
+  if (!isLiveArchivePath(parts) || !isLiveArchivePath(real.relativeComponents(resolved(archive, lexical))))
     return refuse(kOutsideArchive);
 
-  auto root = Dir::openRoot(rootReal);
+  auto root = real.openRoot();
   if (!root) return refuse(kOutsideArchive);
   std::optional<Dir> parent;
   for (size_t i = 0; i + 1 < parts->size(); ++i) {
@@ -191,11 +189,17 @@ Result<std::filesystem::path> moveToTrash(const Archive& archive, const std::fil
   if (!trash) return refuse(kTrashEscapes, ErrorCode::Denied);
 
   const std::string entryName = uuidString();
+  // Once the folder has moved, the trash must write its restoration record even when syncing
+  // the move failed: the folder is in Trash either way, and without the record it could not go
+  // back where it came from.
   TRY(parentDir.rename(name, *trash, entryName, Replace::refuseExisting));
 
   auto entryDir = trash->openDir(entryName);
-  Status written = entryDir ? entryDir->writeAtomic(kRestoreRecordName, encodeRestoreRecord(*parts))
-                            : Status(entryDir.error());
+  Status written = entryDir ? Status(okStatus()) : Status(entryDir.error());
+  if (entryDir) {
+    auto record = entryDir->writeAtomic(kRestoreRecordName, encodeRestoreRecord(*parts));
+    if (!record) written = std::move(record).error();
+  }
   if (!written) {
     Error failure = std::move(written).error();
     if (!trash->rename(entryName, parentDir, name, Replace::refuseExisting))
@@ -231,6 +235,20 @@ Result<std::vector<TrashedSession>> trashedSessions(const Archive& archive, cons
   return sessions;
 }
 
+Result<std::optional<TrashedSession>> findTrashEntry(const Archive& archive, std::string_view name) {
+  std::optional<TrashedSession> none;
+  if (!isSingleComponent(name)) return none;
+  auto root = archive.openRoot();
+  if (!root) return refuse(kTrashInvalid);
+  auto present = root->info(kTrashFolderName);
+  if (!present && present.error().code == ErrorCode::NotFound) return none;
+  Dir trash = TRY(openTrash(*root));
+  auto item = trash.info(name);
+  if (!item && item.error().code == ErrorCode::NotFound) return none;
+  OpenedEntry entry = TRY(openEntry(trash, std::string(name)));
+  return std::optional<TrashedSession>(TrashedSession{archive.trashRoot() / std::string(name), std::move(entry.meeting)});
+}
+
 Result<std::filesystem::path> restoreFromTrash(const Archive& archive, const std::filesystem::path& entry,
                                                const std::string& meetingID) {
   auto root = archive.openRoot();
@@ -246,7 +264,7 @@ Result<std::filesystem::path> restoreFromTrash(const Archive& archive, const std
 
   const auto components = TRY(restorationPath(archive, opened));
   const std::optional<Dir> parent = TRY(prepareDestination(*root, components));
-  Status moved = trash.rename(*name, parent ? *parent : *root, components.back(), Replace::refuseExisting);
+  auto moved = trash.rename(*name, parent ? *parent : *root, components.back(), Replace::refuseExisting);
   if (!moved) {
     if (moved.error().code == ErrorCode::InvalidInput) return refuse(kDestinationTaken);
     return std::move(moved).error();

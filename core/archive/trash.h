@@ -10,7 +10,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/archive/archive.h"
@@ -34,6 +36,11 @@ Result<std::filesystem::path> moveToTrash(const Archive& archive, const std::fil
 // Valid Trash entries, newest startedAt first. Without a Trash folder the list is empty (and
 // none is created); a Trash folder that is a link or escapes the archive is refused.
 Result<std::vector<TrashedSession>> trashedSessions(const Archive& archive, const TrashReport& report = {});
+
+// The item of this name directly in Trash, through the entry check (so an unfinished meeting
+// is refused with "An active or paused meeting cannot be restored."); none when Trash holds no
+// item of that name or `name` is not a single path component.
+Result<std::optional<TrashedSession>> findTrashEntry(const Archive& archive, std::string_view name);
 
 // Moves a Trash entry back to its saved path (or the date-based default) and returns it.
 Result<std::filesystem::path> restoreFromTrash(const Archive& archive, const std::filesystem::path& entry,

@@ -9,6 +9,7 @@
 #include "platform/crypto.h"
 #include "platform/enum_names.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace korvel {
 namespace {
@@ -40,26 +41,22 @@ constexpr const char* kDetailChanged = "The file changed while checking.";
 using Status_ = OriginalMediaVerificationStatus;
 
 // The meeting folder's components below the root, or nothing when it is not strictly below it.
-std::optional<std::vector<std::string>> componentsBelow(const std::filesystem::path& root,
-                                                        const std::filesystem::path& folder) {
-  const auto normalRoot = std::filesystem::absolute(root).lexically_normal();
-  const auto normalFolder = std::filesystem::absolute(folder).lexically_normal();
-  std::vector<std::string> rootParts, folderParts;
-  for (const auto& part : normalRoot)
-    if (!part.empty()) rootParts.push_back(part.string());
-  for (const auto& part : normalFolder)
-    if (!part.empty()) folderParts.push_back(part.string());
-  if (folderParts.size() <= rootParts.size()) return std::nullopt;
-  for (size_t i = 0; i < rootParts.size(); ++i)
-    if (rootParts[i] != folderParts[i]) return std::nullopt;
-  std::vector<std::string> below(folderParts.begin() + static_cast<std::ptrdiff_t>(rootParts.size()), folderParts.end());
-  for (const auto& part : below)
+std::optional<std::vector<std::string>> meetingComponents(const FileSystem& fileSystem,
+                                                          const std::filesystem::path& root,
+                                                          const std::filesystem::path& folder) {
+  auto normalRoot = fileSystem.absolute(root);
+  auto normalFolder = fileSystem.absolute(folder);
+  if (!normalRoot || !normalFolder) return std::nullopt;
+  auto below = componentsBelow(*normalRoot, *normalFolder);
+  if (!below) return std::nullopt;
+  for (const auto& part : *below)
     if (!isSingleComponent(part) || part.find('\\') != std::string::npos) return std::nullopt;
   return below;
 }
 
-Result<Dir> openMeetingFolder(const std::filesystem::path& root, const std::vector<std::string>& components) {
-  auto rootDir = Dir::openRoot(root);
+Result<Dir> openMeetingFolder(const FileSystem& fileSystem, const std::filesystem::path& root,
+                              const std::vector<std::string>& components) {
+  auto rootDir = Dir::openRoot(fileSystem, root);
   if (!rootDir) {
     if (rootDir.error().code == ErrorCode::NotFound) return makeError(ErrorCode::NotFound, kNoLongerAvailable);
     return makeError(ErrorCode::Io, kArchiveUnreadable);
@@ -294,9 +291,9 @@ Result<OriginalMediaVerificationReport> OriginalMediaVerifier::verify(const std:
                                                                       const ProgressHandler& progress,
                                                                       const CancellationCheck& checkCancellation) {
   std::lock_guard<std::mutex> one(running_);
-  const auto components = componentsBelow(archiveRoot, directory);
+  const auto components = meetingComponents(fileSystem_, archiveRoot, directory);
   if (!components) return makeError(ErrorCode::InvalidInput, kOutsideArchive);
-  Dir folder = TRY(openMeetingFolder(archiveRoot, *components));
+  Dir folder = TRY(openMeetingFolder(fileSystem_, archiveRoot, *components));
   auto folderIdentity = folder.selfInfo();
   if (!folderIdentity) return makeError(ErrorCode::Denied, kFolderUnsafe);
 
@@ -338,7 +335,7 @@ Result<OriginalMediaVerificationReport> OriginalMediaVerifier::verify(const std:
   }
   auto again = readManifest(folder);
   if (!again || again->bytes != manifest.bytes) return makeError(ErrorCode::Io, kInventoryChanged);
-  auto reopened = openMeetingFolder(archiveRoot, *components);
+  auto reopened = openMeetingFolder(fileSystem_, archiveRoot, *components);
   auto reopenedIdentity = reopened ? reopened->selfInfo() : Result<EntryInfo>(reopened.error());
   if (!reopenedIdentity || reopenedIdentity->identity.device != folderIdentity->identity.device ||
       reopenedIdentity->identity.inode != folderIdentity->identity.inode)

@@ -22,6 +22,7 @@
 #include "core/archive/meeting.h"
 #include "platform/clock.h"
 #include "platform/date.h"
+#include "platform/file_system.h"
 #include "platform/json.h"
 #include "platform/result.h"
 
@@ -97,7 +98,8 @@ class OriginalMediaVerifier {
   // Returns an error (normally ErrorCode::Cancelled) to stop; checked between reads.
   using CancellationCheck = std::function<Status()>;
 
-  explicit OriginalMediaVerifier(const Clock& clock) : clock_(clock) {}
+  explicit OriginalMediaVerifier(const Clock& clock, const FileSystem& fileSystem = FileSystem::posix())
+      : clock_(clock), fileSystem_(fileSystem) {}
 
   // `meetingID` and `startedAt` are what the caller showed the user; a manifest describing
   // anything else is refused. `progress` is called after every read and every file.
@@ -109,6 +111,7 @@ class OriginalMediaVerifier {
 
  private:
   const Clock& clock_;
+  const FileSystem& fileSystem_;
   std::mutex running_;
 };
 

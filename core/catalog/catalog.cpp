@@ -7,7 +7,6 @@
 #include <cmath>
 #include <map>
 #include <set>
-#include <system_error>
 
 #include "core/catalog/catalog_row.h"
 #include "platform/crypto.h"
@@ -78,28 +77,33 @@ Catalog::Value optionalText(const std::optional<std::string>& text) {
 }  // namespace
 
 Error CatalogError::invalid(std::string message) { return makeError(ErrorCode::InvalidInput, std::move(message)); }
-Error CatalogError::sqlite(std::string message) { return makeError(ErrorCode::Io, std::move(message)); }
+Error CatalogError::sqlite(std::string message, int resultCode) {
+  switch (resultCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return makeError(ErrorCode::Timeout, std::move(message));
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return makeError(ErrorCode::Corrupt, std::move(message));
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return makeError(ErrorCode::Denied, std::move(message));
+    case SQLITE_CANTOPEN: return makeError(ErrorCode::NotFound, std::move(message));
+    default: return makeError(ErrorCode::Io, std::move(message));
+  }
+}
 
 std::string revisionFingerprint(const TranscriptDocument& transcript) {
   return sha256Hex(encodeCompact(transcript.toJson()));
 }
 
-Result<std::unique_ptr<Catalog>> Catalog::open(const std::filesystem::path& file) {
-  std::error_code error;
-  if (file.has_parent_path()) {
-    std::filesystem::create_directories(file.parent_path(), error);
-    if (error) {
-      return makeError(ErrorCode::Io, "Could not create the catalog folder " + file.parent_path().string() + ": " +
-                                          error.message() + ".");
-    }
-  }
+Result<std::unique_ptr<Catalog>> Catalog::open(const std::filesystem::path& file, const FileSystem& fileSystem) {
+  if (file.has_parent_path()) TRY(fileSystem.createDirectories(file.parent_path(), 0755));
   sqlite3* database = nullptr;
   const int rc = sqlite3_open_v2(file.c_str(), &database,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string message = database ? sqlite3_errmsg(database) : "Unable to open catalog";
     sqlite3_close_v2(database);
-    return CatalogError::sqlite(std::move(message));
+    return CatalogError::sqlite(std::move(message), rc);
   }
   sqlite3_busy_timeout(database, 3000);
   std::unique_ptr<Catalog> catalog(new Catalog(database));
@@ -121,7 +125,10 @@ void Catalog::close() {
   database_ = nullptr;
 }
 
-Error Catalog::lastError() const { return CatalogError::sqlite(database_ ? sqlite3_errmsg(database_) : kClosed); }
+Error Catalog::lastError() const {
+  if (!database_) return CatalogError::sqlite(kClosed);
+  return CatalogError::sqlite(sqlite3_errmsg(database_), sqlite3_extended_errcode(database_));
+}
 
 Status Catalog::query(const char* sql, const std::vector<Value>& values, const RowHandler& handler) {
   std::lock_guard guard(lock_);

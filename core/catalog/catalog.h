@@ -33,11 +33,13 @@ struct sqlite3;
 namespace korvel {
 
 // The two kinds of catalog failure. Both are plain Errors whose message is shown unchanged:
-// `invalid` (ErrorCode::InvalidInput) for input that breaks a catalog rule, `sqlite`
-// (ErrorCode::Io) for a database failure, carrying SQLite's own message.
+// `invalid` (ErrorCode::InvalidInput) for input that breaks a catalog rule, `sqlite` for a
+// database failure, carrying SQLite's own message. The SQLite result code picks the error code,
+// so callers can tell a busy database (Timeout) from a damaged one (Corrupt), a read-only or
+// forbidden one (Denied) and a missing one (NotFound); anything else is Io.
 struct CatalogError {
   static Error invalid(std::string message);
-  static Error sqlite(std::string message);
+  static Error sqlite(std::string message, int resultCode = 0);
 };
 
 // One keyword-search result: an utterance of the current revision of one track.
@@ -109,7 +111,8 @@ class Catalog {
   using Value = std::variant<std::monostate, std::string, double, int64_t>;
 
   // Opens (creating it and its folder) the database and runs the schema statements.
-  static Result<std::unique_ptr<Catalog>> open(const std::filesystem::path& file);
+  static Result<std::unique_ptr<Catalog>> open(const std::filesystem::path& file,
+                                               const FileSystem& fs = FileSystem::posix());
   ~Catalog();
   Catalog(const Catalog&) = delete;
   Catalog& operator=(const Catalog&) = delete;

@@ -12,7 +12,6 @@
 namespace korvel {
 namespace {
 
-constexpr const char* kForeignTranscript = "Transcript belongs to another meeting";
 constexpr const char* kReusedRevision = "An immutable transcript revision ID was reused with different content";
 
 struct RevisionRow {
@@ -49,12 +48,10 @@ Result<std::set<std::string>> revisionFolderNames(const Archive& archive, const 
 Status loadLineage(const Archive& archive, ArchiveMeeting& meeting, CatalogSummary& summary) {
   if (meeting.lineage) return okStatus();
   const Dir folder = TRY(archive.openMeetingFolder(meeting.session.folder));
-  std::vector<TranscriptDocument> lineage = TRY(TranscriptArtifacts::loadAll(folder));
+  // The loader refuses a revision of another meeting ("Transcript belongs to another meeting").
+  std::vector<TranscriptDocument> lineage = TRY(TranscriptArtifacts::loadAll(folder, meeting.session.meeting.id));
   summary.transcriptFilesRead += lineage.size();
-  for (const TranscriptDocument& document : lineage) {
-    if (document.meetingID != meeting.session.meeting.id) return CatalogError::invalid(kForeignTranscript);
-    meeting.fingerprints[document.id] = revisionFingerprint(document);
-  }
+  for (const TranscriptDocument& document : lineage) meeting.fingerprints[document.id] = revisionFingerprint(document);
   meeting.lineage = std::move(lineage);
   return okStatus();
 }
@@ -155,9 +152,10 @@ namespace {
 
 Result<std::vector<ArchiveMeeting>> listArchive(const Archive& archive, CatalogSummary& summary) {
   std::vector<ArchiveMeeting> meetings;
-  for (ArchivedSession& session : archive.sessions([&](const std::filesystem::path& manifest, const Error& error) {
-         summary.problems.push_back(fmt::format("{}: {}", manifest.string(), error.message));
-       })) {
+  auto sessions = TRY(archive.completeSessions([&](const std::filesystem::path& manifest, const Error& error) {
+    summary.problems.push_back(fmt::format("{}: {}", manifest.string(), error.message));
+  }));
+  for (ArchivedSession& session : sessions) {
     ArchiveMeeting meeting{std::move(session), {}, {}, {}};
     meeting.revisionIDs = TRY(revisionFolderNames(archive, meeting.session.folder));
     meetings.push_back(std::move(meeting));

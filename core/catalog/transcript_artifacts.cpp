@@ -38,7 +38,8 @@ Result<T> refuseLinks(Result<T> opened) {
   return opened;
 }
 
-Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_view expectedID) {
+Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_view expectedID,
+                                        std::string_view meetingID) {
   if (TRY(examine(revisionFolder, TranscriptArtifacts::kDocumentName, EntryKind::file)) == Presence::absent) {
     return invalid("Published transcript revision is missing its document");
   }
@@ -46,6 +47,7 @@ Result<TranscriptDocument> readDocument(const Dir& revisionFolder, std::string_v
       revisionFolder.readFile(TranscriptArtifacts::kDocumentName, TranscriptDocument::kMaximumDocumentBytes)));
   TranscriptDocument document = TRY(TranscriptDocument::decode(bytes));
   if (document.id != expectedID) return invalid("Transcript directory does not match revision ID");
+  if (document.meetingID != meetingID) return invalid("Transcript belongs to another meeting");
   return document;
 }
 
@@ -188,38 +190,44 @@ Status TranscriptArtifacts::save(const TranscriptDocument& document, const Dir& 
   TRY(stagingFolder.writeAtomic(kRenditionName, vtt(document), 0644, Replace::refuseExisting));
   if (probe) probe(PublishStep::renditionWritten);
 
-  const Status moved = transcripts.rename(staging, transcripts, document.id, Replace::refuseExisting);
+  // A move whose folder sync failed still published the revision: it is there for every reader,
+  // and a retry must find it rather than be told it failed.
+  auto moved = transcripts.rename(staging, transcripts, document.id, Replace::refuseExisting);
   if (!moved) {
     // Another publisher of the same id won the race.
     if (transcripts.info(document.id).ok()) return invalid("Transcript revision already exists");
-    return moved;
+    return std::move(moved).error();
   }
   return okStatus();
 }
 
-Status TranscriptArtifacts::save(const TranscriptDocument& document, const std::filesystem::path& meetingFolder) {
-  const Dir folder = TRY(Dir::openRoot(meetingFolder));
+Status TranscriptArtifacts::save(const TranscriptDocument& document, const std::filesystem::path& meetingFolder,
+                                 const FileSystem& fileSystem) {
+  const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
   return save(document, folder);
 }
 
 Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(std::string_view id,
-                                                                             const Dir& meetingFolder) {
+                                                                             const Dir& meetingFolder,
+                                                                             std::string_view meetingID) {
   if (!isValidRevisionID(id) || !meetingFolder.valid()) return invalid("Invalid transcript revision location");
   if (TRY(examine(meetingFolder, kFolderName, EntryKind::directory)) == Presence::absent) return std::optional<TranscriptDocument>{};
   const Dir transcripts = TRY(refuseLinks(meetingFolder.openDir(kFolderName)));
   if (TRY(examine(transcripts, id, EntryKind::directory)) == Presence::absent) return std::optional<TranscriptDocument>{};
   const Dir revision = TRY(refuseLinks(transcripts.openDir(id)));
-  return std::optional<TranscriptDocument>(TRY(readDocument(revision, id)));
+  return std::optional<TranscriptDocument>(TRY(readDocument(revision, id, meetingID)));
 }
 
 Result<std::optional<TranscriptDocument>> TranscriptArtifacts::loadRevision(
-    std::string_view id, const std::filesystem::path& meetingFolder) {
+    std::string_view id, const std::filesystem::path& meetingFolder, std::string_view meetingID,
+    const FileSystem& fileSystem) {
   if (!isValidRevisionID(id) || !meetingFolder.is_absolute()) return invalid("Invalid transcript revision location");
-  const Dir folder = TRY(Dir::openRoot(meetingFolder));
-  return loadRevision(id, folder);
+  const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
+  return loadRevision(id, folder, meetingID);
 }
 
-Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& meetingFolder) {
+Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& meetingFolder,
+                                                                     std::string_view meetingID) {
   if (TRY(examine(meetingFolder, kFolderName, EntryKind::directory)) == Presence::absent) {
     return std::vector<TranscriptDocument>{};
   }
@@ -228,7 +236,7 @@ Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& 
   for (const DirEntry& entry : TRY(transcripts.list())) {
     if (entry.name.starts_with('.') || entry.kind == EntryKind::symlink) continue;
     const Dir revision = TRY(refuseLinks(transcripts.openDir(entry.name)));
-    documents.push_back(TRY(readDocument(revision, entry.name)));
+    documents.push_back(TRY(readDocument(revision, entry.name, meetingID)));
   }
   std::sort(documents.begin(), documents.end(), [](const TranscriptDocument& a, const TranscriptDocument& b) {
     if (a.createdAt != b.createdAt) return a.createdAt < b.createdAt;
@@ -237,9 +245,11 @@ Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const Dir& 
   return lineageOrder(std::move(documents));
 }
 
-Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const std::filesystem::path& meetingFolder) {
-  const Dir folder = TRY(Dir::openRoot(meetingFolder));
-  return loadAll(folder);
+Result<std::vector<TranscriptDocument>> TranscriptArtifacts::loadAll(const std::filesystem::path& meetingFolder,
+                                                                     std::string_view meetingID,
+    const FileSystem& fileSystem) {
+  const Dir folder = TRY(Dir::openRoot(fileSystem, meetingFolder));
+  return loadAll(folder, meetingID);
 }
 
 Result<size_t> TranscriptArtifacts::removeAbandonedStaging(const Dir& meetingFolder, Date now,

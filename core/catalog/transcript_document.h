@@ -110,17 +110,27 @@ class TranscriptArtifacts {
   // leaves neither a revision nor a staging folder.
   static Status save(const TranscriptDocument& document, const Dir& meetingFolder,
                      const PublishProbe& probe = {});
-  static Status save(const TranscriptDocument& document, const std::filesystem::path& meetingFolder);
+  static Status save(const TranscriptDocument& document, const std::filesystem::path& meetingFolder,
+                     const FileSystem& fs = FileSystem::posix());
+
+  // The loaders read the folder of the meeting `meetingID`: a document that names another
+  // meeting is refused with "Transcript belongs to another meeting", never returned as this
+  // meeting's.
 
   // The revision, or none when its folder does not exist.
-  static Result<std::optional<TranscriptDocument>> loadRevision(std::string_view id, const Dir& meetingFolder);
+  static Result<std::optional<TranscriptDocument>> loadRevision(std::string_view id, const Dir& meetingFolder,
+                                                                std::string_view meetingID);
   static Result<std::optional<TranscriptDocument>> loadRevision(std::string_view id,
-                                                                const std::filesystem::path& meetingFolder);
+                                                                const std::filesystem::path& meetingFolder,
+                                                                std::string_view meetingID,
+                                                         const FileSystem& fs = FileSystem::posix());
 
   // Every revision of the meeting in lineage order (by createdAt, ties by id, parents first).
-  // One unreadable or invalid revision, a cycle or a foreign parent fails the whole load.
-  static Result<std::vector<TranscriptDocument>> loadAll(const Dir& meetingFolder);
-  static Result<std::vector<TranscriptDocument>> loadAll(const std::filesystem::path& meetingFolder);
+  // One unreadable, invalid or foreign revision, a cycle or a foreign parent fails the whole load.
+  static Result<std::vector<TranscriptDocument>> loadAll(const Dir& meetingFolder, std::string_view meetingID);
+  static Result<std::vector<TranscriptDocument>> loadAll(const std::filesystem::path& meetingFolder,
+                                                         std::string_view meetingID,
+                                                         const FileSystem& fs = FileSystem::posix());
 
   // Staging folders are normally removed by their publisher; one killed mid-way leaves its
   // folder behind. Removes those last modified at least `minimumAgeSeconds` before `now`, so

@@ -2,8 +2,6 @@
 
 #include "core/processing/planner.h"
 
-#include <fmt/format.h>
-
 #include "core/archive/archive.h"
 #include "core/processing/post_recording.h"
 #include "core/processing/processing_location.h"
@@ -98,49 +96,26 @@ Status reconcile(const Dir& folder, Catalog& catalog, RequestSelection selection
   return okStatus();
 }
 
-}  // namespace ProcessingPlanner
-
-namespace PostRecordingProcessing {
-
-Progress progress(const std::vector<ProcessingJob>& jobs, const std::string& meetingID) {
-  std::optional<ProcessingKind> firstQueued;
-  Failed failed;
-  for (const ProcessingJob& job : jobs) {
-    if (job.request.meetingID != meetingID) continue;
-    switch (job.state) {
-      case ProcessingJobState::running:
-        return Running{job.request.kind};
-      case ProcessingJobState::failed:
-        if (failed.jobIDs.empty()) failed.detail = job.lastError.value_or("");
-        failed.jobIDs.push_back(job.id);
-        break;
-      case ProcessingJobState::queued:
-        if (!firstQueued) firstQueued = job.request.kind;
-        break;
-      case ProcessingJobState::succeeded:
-        break;
+std::vector<MeetingPlan> plan(const Archive& archive, const std::vector<ArchivedSession>& sessions,
+                              const TranscriptionModel& model, Catalog& catalog, const Clock& clock) {
+  std::vector<MeetingPlan> plans;
+  plans.reserve(sessions.size());
+  for (const ArchivedSession& session : sessions) {
+    MeetingPlan& planned = plans.emplace_back(MeetingPlan{session.meeting.id, {}, {}});
+    const IssueReporter report = [&](const std::string& line) { planned.issues.push_back(line); };
+    auto folder = archive.openMeetingFolder(session.folder);
+    if (!folder) {
+      report(folder.error().message);
+      continue;
     }
+    if (Status reconciled = reconcile(*folder, catalog, RequestSelection::all, clock, report); !reconciled) {
+      report(reconciled.error().message);
+    }
+    planned.jobIDs = enqueue(session.meeting, *folder, model, catalog, clock, report);
   }
-  if (!failed.jobIDs.empty()) return failed;
-  if (firstQueued) return Queued{*firstQueued};
-  return Idle{};
+  return plans;
 }
 
-std::string describe(const Progress& progress) {
-  struct Describer {
-    std::string operator()(const Idle&) const { return "idle"; }
-    std::string operator()(const Queued& queued) const { return fmt::format("queued ({})", toString(queued.kind)); }
-    std::string operator()(const Running& running) const {
-      return fmt::format("running ({})", toString(running.kind));
-    }
-    std::string operator()(const Failed& failed) const {
-      return fmt::format("failed ({} job{}{})", failed.jobIDs.size(), failed.jobIDs.size() == 1 ? "" : "s",
-                         failed.detail.empty() ? "" : ": " + failed.detail);
-    }
-  };
-  return std::visit(Describer{}, progress);
-}
-
-}  // namespace PostRecordingProcessing
+}  // namespace ProcessingPlanner
 
 }  // namespace korvel

@@ -1,15 +1,14 @@
 #pragma once
-// Turns a finished meeting, or the request files left in its folder, into processing jobs, and
-// tells where a meeting's processing stands.
+// Turns finished meetings, or the request files left in their folders, into processing jobs.
 //
 // Problems with one track or one request file go to the issue reporter as one line each and
 // the planner carries on with the next; only failures to reach the folder itself stop it.
 
 #include <functional>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "core/archive/archive.h"
 #include "core/archive/meeting.h"
 #include "core/catalog/catalog.h"
 #include "platform/clock.h"
@@ -25,6 +24,16 @@ struct TranscriptionModel {
   std::string model;
   std::string modelFingerprint;
   std::string language;
+};
+
+// What planning did for one meeting: the jobs it queued (or found already queued) and one
+// line per problem met on the way.
+struct MeetingPlan {
+  std::string meetingID;
+  std::vector<std::string> jobIDs;
+  std::vector<std::string> issues;
+
+  bool operator==(const MeetingPlan&) const = default;
 };
 
 // Whether reconciliation takes only speaker-summary requests.
@@ -45,32 +54,11 @@ std::vector<std::string> enqueue(const Meeting& meeting, const Dir& folder, cons
 Status reconcile(const Dir& folder, Catalog& catalog, RequestSelection selection, const Clock& clock,
                  const IssueReporter& issue = {});
 
+// Plans each session in turn: enters its request files, then queues its tracks. One plan per
+// session, in the given order; a meeting whose folder cannot be opened gets that as its issue.
+std::vector<MeetingPlan> plan(const Archive& archive, const std::vector<ArchivedSession>& sessions,
+                              const TranscriptionModel& model, Catalog& catalog, const Clock& clock);
+
 }  // namespace ProcessingPlanner
-
-namespace PostRecordingProcessing {
-
-struct Idle {
-  bool operator==(const Idle&) const = default;
-};
-struct Queued {
-  ProcessingKind kind;
-  bool operator==(const Queued&) const = default;
-};
-struct Running {
-  ProcessingKind kind;
-  bool operator==(const Running&) const = default;
-};
-struct Failed {
-  std::string detail;
-  std::vector<std::string> jobIDs;
-  bool operator==(const Failed&) const = default;
-};
-using Progress = std::variant<Idle, Queued, Running, Failed>;
-
-// Over the meeting's jobs, in queue order: running beats failed beats queued beats idle.
-Progress progress(const std::vector<ProcessingJob>& jobs, const std::string& meetingID);
-std::string describe(const Progress& progress);
-
-}  // namespace PostRecordingProcessing
 
 }  // namespace korvel

@@ -1,6 +1,7 @@
 // Reading the relocation identity file of a meeting folder.
 
 #include "core/processing/processing_location.h"
+#include "platform/paths.h"
 
 namespace korvel {
 namespace {
@@ -26,14 +27,15 @@ Result<ProcessingLocation> ProcessingLocation::fromJson(const Json& json) {
   return location;
 }
 
-std::string standardizedFolderPath(std::string_view path) {
-  std::string normal = std::filesystem::path(path).lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
-}
+std::string standardizedFolderPath(std::string_view path) { return standardizedPath(std::filesystem::path(path)).string(); }
 
 Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meetingFolder,
                                                                  std::string_view meetingID) {
+  return readProcessingLocation(meetingFolder, meetingID, meetingFolder.path().string());
+}
+
+Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meetingFolder, std::string_view meetingID,
+                                                                 std::string_view expectedDirectory) {
   auto entry = meetingFolder.info(ProcessingLocation::kFileName);
   if (!entry) {
     if (entry.error().code == ErrorCode::NotFound) return std::optional<ProcessingLocation>{};
@@ -53,7 +55,7 @@ Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meet
   const ProcessingLocation location = TRY(ProcessingLocation::fromJson(*json));
   const bool belongs = location.version == 1 && location.meetingID == meetingID &&
                        isAbsoluteWithoutNul(location.directory) && isAbsoluteWithoutNul(location.identityDirectory) &&
-                       standardizedFolderPath(location.directory) == standardizedFolderPath(meetingFolder.path().string());
+                       standardizedFolderPath(location.directory) == standardizedFolderPath(expectedDirectory);
   if (!belongs) return invalid("Processing relocation metadata belongs to another recording");
   return std::optional<ProcessingLocation>(location);
 }

@@ -36,5 +36,9 @@ std::string standardizedFolderPath(std::string_view path);
 // another meeting or folder ("Processing relocation metadata belongs to another recording").
 Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meetingFolder,
                                                                  std::string_view meetingID);
+// The same for a folder opened elsewhere than where the file says it was written (a copy being
+// prepared for a move): `directory` must be `expectedDirectory` instead of the opened path.
+Result<std::optional<ProcessingLocation>> readProcessingLocation(const Dir& meetingFolder, std::string_view meetingID,
+                                                                 std::string_view expectedDirectory);
 
 }  // namespace korvel

@@ -19,12 +19,19 @@ constexpr double kAbandonedStagingSeconds = 3600;
 
 class ProgramEngine final : public TranscriptionEngine {
  public:
-  explicit ProgramEngine(std::string program) : program_(std::move(program)) {}
+  ProgramEngine(std::string program, const FileSystem& fileSystem)
+      : program_(std::move(program)), fileSystem_(fileSystem) {}
 
   Result<std::string> transcribe(const EngineInput& input) override {
-    const auto scratchPath = std::filesystem::temp_directory_path();
-    const Dir scratch = TRY(Dir::openRoot(scratchPath));
-    const std::string name = "korvel-engine-" + uuidString() + ".json";
+    // A private folder per run: the engine writes a file by name, and nobody else may plant one there.
+    const auto scratchPath = TRY(fileSystem_.makeTemporaryFolder("korvel-engine-"));
+    struct RemoveScratch {
+      const FileSystem& files;
+      const std::filesystem::path& path;
+      ~RemoveScratch() { (void)files.removeAll(path); }
+    } cleanup{fileSystem_, scratchPath};
+    const Dir scratch = TRY(Dir::openRoot(fileSystem_, scratchPath));
+    const std::string name = "output.json";
     auto outcome = runProgram(program_, {"--audio", input.audio.string(), "--output", (scratchPath / name).string(),
                                          "--duration", fmt::format("{}", input.duration), "--language",
                                          input.language, "--model", input.model, "--source", input.sourceID,
@@ -33,7 +40,6 @@ class ProgramEngine final : public TranscriptionEngine {
     auto output = outcome && outcome->exitCode == 0
                       ? scratch.readFile(name, WhisperOutput::kMaximumBytes + 1)
                       : Result<std::string>(makeError(ErrorCode::Io, ""));
-    (void)scratch.removeFile(name);
     if (!outcome) return std::move(outcome).error();
     if (outcome->exitCode != 0) {
       const std::string reason = trimWhitespace(outcome->errorOutput.substr(0, outcome->errorOutput.find('\n')));
@@ -46,18 +52,20 @@ class ProgramEngine final : public TranscriptionEngine {
 
  private:
   std::string program_;
+  const FileSystem& fileSystem_;
 };
 
 class PreparedEngine final : public TranscriptionEngine {
  public:
-  explicit PreparedEngine(std::vector<std::filesystem::path> outputs) : outputs_(std::move(outputs)) {}
+  PreparedEngine(std::vector<std::filesystem::path> outputs, const FileSystem& fileSystem)
+      : outputs_(std::move(outputs)), fileSystem_(fileSystem) {}
 
   Result<std::string> transcribe(const EngineInput& input) override {
     if (input.segmentIndex >= outputs_.size()) {
       return makeError(ErrorCode::InvalidInput, "Give one engine output per committed segment of the track.");
     }
     const auto& path = outputs_[input.segmentIndex];
-    const Dir folder = TRY(Dir::openRoot(path.has_parent_path() ? path.parent_path() : "."));
+    const Dir folder = TRY(Dir::openRoot(fileSystem_, path.has_parent_path() ? path.parent_path() : "."));
     auto bytes = folder.readFile(path.filename().string(), WhisperOutput::kMaximumBytes + 1);
     if (!bytes) return makeError(bytes.error().code, fmt::format("{} could not be read.", path.string()));
     return bytes;
@@ -65,16 +73,32 @@ class PreparedEngine final : public TranscriptionEngine {
 
  private:
   std::vector<std::filesystem::path> outputs_;
+  const FileSystem& fileSystem_;
 };
 
 }  // namespace
 
-std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program) {
-  return std::make_unique<ProgramEngine>(std::move(program));
+std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program, const FileSystem& fileSystem) {
+  return std::make_unique<ProgramEngine>(std::move(program), fileSystem);
 }
 
-std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs) {
-  return std::make_unique<PreparedEngine>(std::move(outputs));
+std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs,
+                                                        const FileSystem& fileSystem) {
+  return std::make_unique<PreparedEngine>(std::move(outputs), fileSystem);
+}
+
+JobClaimFilter trackJobFilter(const std::vector<ProcessingJob>& jobs, std::string_view meetingID,
+                              std::string_view sourceID) {
+  JobClaimFilter filter;
+  filter.kinds = std::set<ProcessingKind>{ProcessingKind::transcription};
+  filter.eligibleJobIDs.emplace();
+  for (const ProcessingJob& job : jobs) {
+    if (job.request.kind == ProcessingKind::transcription && job.request.meetingID == meetingID &&
+        job.request.sourceID == sourceID) {
+      filter.eligibleJobIDs->insert(job.id);
+    }
+  }
+  return filter;
 }
 
 TranscriptionWorker::TranscriptionWorker(Catalog& catalog, const Archive& archive, const Clock& clock,
@@ -87,6 +111,13 @@ Result<std::optional<TranscriptionJobOutcome>> TranscriptionWorker::runNext(Tran
   auto claimed = TRY(catalog_.claimJob(now(), settings_.leaseSeconds, filter));
   if (!claimed) return std::optional<TranscriptionJobOutcome>{};
   return std::optional<TranscriptionJobOutcome>(TRY(run(*claimed, engine)));
+}
+
+Result<std::optional<TranscriptionJobOutcome>> TranscriptionWorker::runTrack(TranscriptionEngine& engine,
+                                                                             std::string_view meetingID,
+                                                                             std::string_view sourceID) {
+  const auto jobs = TRY(catalog_.processingJobs());
+  return runNext(engine, trackJobFilter(jobs, meetingID, sourceID));
 }
 
 Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& job, TranscriptionEngine& engine) {
@@ -125,7 +156,7 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
       if (!renewed) return std::move(renewed).error();
       if (!*renewed) return finish(false, TranscriptionJobOutcome::Result::leaseLost, "");
     }
-    auto media = Archive::safeMediaURL(segment.file, folder->path());
+    auto media = Archive::safeMediaURL(segment.file, folder->path(), archive_.fileSystem());
     if (!media) return fail(fmt::format("Segment {} names an unsafe media file.", segment.id));
     auto output = engine.transcribe(EngineInput{*media, meeting->title, request.sourceID, segment.id, i,
                                                 segment.duration, request.model, request.language});
@@ -146,12 +177,15 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
   // publication takes, so older ones are abandoned and safe to remove.
   (void)TranscriptArtifacts::removeAbandonedStaging(*folder, clock_.now(), kAbandonedStagingSeconds);
   auto published = catalog_.publishJob(job.id, token, now(), [&]() -> Status {
-    auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder));
-    if (existing && existing->processingJobID == job.id) {
-      *document = std::move(*existing);
-    } else {
+    auto existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder, meeting->id));
+    if (!existing || existing->processingJobID != job.id) {
       TRY(TranscriptArtifacts::save(*document, *folder));
+      // The catalog indexes what the folder holds, exactly as a rebuild would read it: the
+      // stored document keeps whole seconds of its creation time, the one in memory does not.
+      existing = TRY(TranscriptArtifacts::loadRevision(document->id, *folder, meeting->id));
+      if (!existing) return makeError(ErrorCode::Io, "The published transcript revision could not be read back.");
     }
+    *document = std::move(*existing);
     TRY(catalog_.ensureMeeting(*meeting, folder->path()));
     return catalog_.index(*document);
   });

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/archive/archive.h"
@@ -39,10 +40,12 @@ class TranscriptionEngine {
 // Runs an external program once per segment: `program --audio FILE --output FILE --duration S
 // --language L --model M --source ID --segment ID --segment-index N --meeting-title T`; the
 // program writes its JSON result to the output file and exits 0.
-std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program);
+std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program,
+                                                       const FileSystem& fs = FileSystem::posix());
 
 // Engine output already on disk (what `korvel process import` is given), one file per segment in order.
-std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs);
+std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs,
+                                                        const FileSystem& fs = FileSystem::posix());
 
 struct TranscriptionJobOutcome {
   enum class Result { published, failed, leaseLost };
@@ -59,6 +62,11 @@ struct WorkerSettings {
   std::optional<std::string> engineVersion;
 };
 
+// Only the transcription jobs of this track of this meeting: what importing results for one
+// track may claim.
+JobClaimFilter trackJobFilter(const std::vector<ProcessingJob>& jobs, std::string_view meetingID,
+                              std::string_view sourceID);
+
 class TranscriptionWorker {
  public:
   TranscriptionWorker(Catalog& catalog, const Archive& archive, const Clock& clock, WorkerSettings settings = {});
@@ -67,6 +75,9 @@ class TranscriptionWorker {
   // due. Engine and validation failures fail the job (it is retried until its attempts run out);
   // only catalog failures are returned as errors.
   Result<std::optional<TranscriptionJobOutcome>> runNext(TranscriptionEngine& engine, JobClaimFilter filter = {});
+  // Like runNext, limited to the transcription job of one track.
+  Result<std::optional<TranscriptionJobOutcome>> runTrack(TranscriptionEngine& engine, std::string_view meetingID,
+                                                          std::string_view sourceID);
 
  private:
   Result<TranscriptionJobOutcome> run(const ProcessingJob& job, TranscriptionEngine& engine);

@@ -52,7 +52,8 @@ TEST_F(CaptureCliTest, CrashLeavesASessionForRecovery) {
   const auto sessions = archive.sessions();
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].meeting.state, SessionState::recording);
-  EXPECT_TRUE(sessions[0].meeting.segments.empty());
+  // Each segment is listed as it is committed; the one being written at the crash is not.
+  EXPECT_EQ(sessions[0].meeting.segments.size(), 2u);
   const auto recovered = korvel({"recover", sessions[0].meeting.id});
   ASSERT_EQ(recovered.code, kExitOk) << recovered.err;
   const Meeting after = archive.read(sessions[0].folder).value();

@@ -107,6 +107,39 @@ TEST_F(ProcessCliTest, BadEngineOutputFailsTheJobAndPublishesNothing) {
   EXPECT_EQ(outcomes[0]["detail"], "The transcription engine failed (exit code 3): model not found");
 }
 
+TEST_F(ProcessCliTest, StatusOfOneMeetingShowsItsProgressAndWhatWouldBeOffered) {
+  auto status = [&](std::vector<std::string> extra = {}) {
+    std::vector<std::string> arguments{"process", "status", id, "--json"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    const auto result = korvel(arguments);
+    EXPECT_EQ(result.code, kExitOk) << result.err;
+    return parseJson(result.out).valueOr(Json());
+  };
+  EXPECT_EQ(status(), (Json{{"meetingID", id},
+                            {"title", "Launch review"},
+                            {"progress", {{"case", "idle"}}},
+                            {"offer", {{"case", "request"}, {"includesSummary", true}, {"hasTranscript", false}}}}));
+  EXPECT_EQ(status({"--processing-off"}).count("offer"), 0u);
+
+  ASSERT_EQ(korvel({"process", "plan"}).code, kExitOk);
+  const Json queued{{"case", "queued"}, {"kind", "transcription"}};
+  EXPECT_EQ(status()["progress"], queued);
+  EXPECT_EQ(status()["offer"], (Json{{"case", "inProgress"}, {"progress", queued}}));
+  EXPECT_EQ(korvel({"process", "status", id}).out,
+            "“Launch review” (" + id + ")\nProgress: queued (transcription)\n"
+            "Offer: wait: processing is queued (transcription)\n");
+
+  writeText(temp.path() / "0.json", engineOutput("Ship it"));
+  for (const char* source : {"app", "mic"}) {
+    ASSERT_EQ(korvel({"process", "import", id, source, (temp.path() / "0.json").string(),
+                      (temp.path() / "0.json").string()}).code, kExitOk);
+  }
+  EXPECT_EQ(status()["progress"], (Json{{"case", "idle"}}));
+  EXPECT_EQ(status()["offer"], (Json{{"case", "request"}, {"includesSummary", true}, {"hasTranscript", true}}));
+  EXPECT_EQ(status({"--summaries-off"})["offer"], (Json{{"case", "summariesOff"}}));
+  EXPECT_EQ(korvel({"process", "status", "NOPE"}).err, "No meeting with this identifier is in the archive.\n");
+}
+
 TEST_F(ProcessCliTest, RequestingProcessingEnablesPlanning) {
   Meeting meeting = *archive.read(folder);
   meeting.recordingOptions = RecordingOptions{false, true, true, false};

@@ -82,6 +82,18 @@ TEST_F(TranscriptsCliTest, RefusesUnknownMeetingsRevisionsAndBrokenLineage) {
   auto broken = korvel({"transcripts", "list", id});
   EXPECT_EQ(broken.code, kExitFailed);
   EXPECT_EQ(broken.err, "Transcript directory does not match revision ID\n");
+  std::filesystem::rename(folder / "transcripts" / "renamed", folder / "transcripts" / "fixed");
+
+  // A revision copied in from another meeting is never shown as this meeting's.
+  Meeting other = *archive.read(folder);
+  other.id = "OTHER-MEETING";
+  ASSERT_TRUE(TranscriptArtifacts::save(cli::revision(other, "copied", 3000), folder));
+  for (const char* command : {"list", "show", "export"}) {
+    auto foreign = korvel({"transcripts", command, id});
+    EXPECT_EQ(foreign.code, kExitFailed) << command;
+    EXPECT_EQ(foreign.err, "Transcript belongs to another meeting\n") << command;
+    EXPECT_EQ(foreign.out, "") << command;
+  }
 }
 
 }  // namespace

@@ -75,6 +75,23 @@ TEST_F(TrashCliTest, RefusalsPrintTheSentenceAndChangeNothing) {
   expectRefusal({"trash", other.meeting.id}, "The app Trash folder cannot be a symbolic link.");
 }
 
+TEST_F(TrashCliTest, RestoringANamedEntryAppliesTheEntryCheck) {
+  auto session = addMeeting(archive, clock, "Done", {"x"});
+  auto trashed = korvel({"trash", session.meeting.id, "--json"});
+  ASSERT_EQ(trashed.code, kExitOk) << trashed.err;
+  const std::string entry = (*parseJson(trashed.out))["entry"].get<std::string>();
+  // The recorder reopened the meeting inside Trash: it is left out of listings, yet naming its
+  // entry must still give the reason it cannot come back.
+  Meeting reopened = session.meeting;
+  reopened.state = SessionState::paused;
+  writeText(archive.trashRoot() / entry / "manifest.json", encodeManifest(reopened));
+  expectRefusal({"restore", entry}, "An active or paused meeting cannot be restored.");
+  expectRefusal({"restore", session.meeting.id}, "Choose a meeting in Korvel’s Trash.");
+
+  writeText(archive.trashRoot() / "notes.txt", "stray");
+  expectRefusal({"restore", "notes.txt"}, "The Trash entry must have its own valid meeting folder and manifest.");
+}
+
 TEST_F(TrashCliTest, ListingReportsStrayItemsAndGoesOn) {
   auto session = addMeeting(archive, clock, "Done", {"x"});
   ASSERT_EQ(korvel({"trash", session.meeting.id}).code, kExitOk);

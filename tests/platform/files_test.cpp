@@ -28,7 +28,7 @@ TEST(DirTest, RefusesSymbolicLinksAtEveryStep) {
   fs::create_directory_symlink(temp / "real", temp / "link");
   fs::create_symlink(temp / "real/inner/file.json", temp / "real/inner/alias.json");
 
-  Dir root = *Dir::openRoot(temp.path());
+  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
   EXPECT_EQ(root.openDir("link").error().code, ErrorCode::Denied);
   EXPECT_EQ(root.openPath({"link", "inner"}).error().code, ErrorCode::Denied);
   Dir inner = *root.openPath({"real", "inner"});
@@ -46,7 +46,7 @@ TEST(DirTest, RefusesSymbolicLinksAtEveryStep) {
 
 TEST(DirTest, RefusesNamesThatAreNotOneComponent) {
   TempDir temp;
-  Dir root = *Dir::openRoot(temp.path());
+  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
   for (const char* name : {"", ".", "..", "a/b", "../x"}) {
     EXPECT_EQ(root.openDir(name).error().code, ErrorCode::InvalidInput) << name;
     EXPECT_FALSE(root.writeAtomic(name, "x").ok()) << name;
@@ -57,7 +57,7 @@ TEST(DirTest, SizeCapAndNonRegularFilesAreRefused) {
   TempDir temp;
   writeText(temp / "big", std::string(101, 'x'));
   ::mkfifo((temp / "fifo").c_str(), 0600);
-  Dir root = *Dir::openRoot(temp.path());
+  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
   EXPECT_EQ(root.readFile("big", 100).error().code, ErrorCode::InvalidInput);
   EXPECT_EQ(root.readFile("big", 101)->size(), 101u);
   EXPECT_EQ(root.readFile("fifo", 100).error().code, ErrorCode::Denied);
@@ -66,7 +66,7 @@ TEST(DirTest, SizeCapAndNonRegularFilesAreRefused) {
 
 TEST(DirTest, AtomicWriteReplacesWholeFileWithModeAndLeavesNoTemporary) {
   TempDir temp;
-  Dir root = *Dir::openRoot(temp.path());
+  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
   ASSERT_TRUE(root.writeAtomic("a.json", "first", 0600).ok());
   ASSERT_TRUE(root.writeAtomic("a.json", "second", 0600).ok());
   EXPECT_EQ(readText(temp / "a.json"), "second");
@@ -82,11 +82,11 @@ TEST(DirTest, KilledWriterLeavesOldOrNewContentNeverPartial) {
   TempDir temp;
   const std::string oldText(1 << 20, 'o');
   const std::string newText(1 << 20, 'n');
-  { Dir root = *Dir::openRoot(temp.path()); ASSERT_TRUE(root.writeAtomic("f", oldText).ok()); }
+  { Dir root = *Dir::openRoot(FileSystem::posix(), temp.path()); ASSERT_TRUE(root.writeAtomic("f", oldText).ok()); }
   for (int round = 0; round < 5; ++round) {
     pid_t child = ::fork();
     if (child == 0) {
-      Dir root = *Dir::openRoot(temp.path());
+      Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
       for (;;) (void)root.writeAtomic("f", (round % 2) ? oldText : newText);
     }
     ::usleep(20000 + round * 7000);
@@ -104,7 +104,7 @@ TEST(DirTest, ConcurrentLockedAppendsNeitherLoseNorInterleaveLines) {
   for (int w = 0; w < kWriters; ++w) {
     pid_t child = ::fork();
     if (child == 0) {
-      Dir root = *Dir::openRoot(temp.path());
+      Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
       for (int i = 0; i < kLines; ++i) {
         const std::string line = std::to_string(w) + ":" + std::to_string(i) + ":" + std::string(2000, 'a' + w) + "\n";
         if (!root.appendLocked("events.jsonl", line).ok()) ::_exit(1);
@@ -134,7 +134,7 @@ TEST(DirTest, RemoveTreeDoesNotFollowLinksOutOfTheTree) {
   writeText(temp / "outside/keep.txt", "keep");
   writeText(temp / "tree/a/b.txt", "x");
   fs::create_directory_symlink(temp / "outside", temp / "tree/a/escape");
-  Dir root = *Dir::openRoot(temp.path());
+  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
   ASSERT_TRUE(root.removeTree("tree").ok());
   EXPECT_FALSE(fs::exists(temp / "tree"));
   EXPECT_EQ(readText(temp / "outside/keep.txt"), "keep");
@@ -143,7 +143,7 @@ TEST(DirTest, RemoveTreeDoesNotFollowLinksOutOfTheTree) {
 TEST(FileTest, IdentityChangesWhenContentIsAppended) {
   TempDir temp;
   writeText(temp / "m.bin", "abc");
-  Dir root = *Dir::openRoot(temp.path());
+  Dir root = *Dir::openRoot(FileSystem::posix(), temp.path());
   File file = *root.openFile("m.bin");
   const FileIdentity before = *file.identity();
   writeText(temp / "other", "");

@@ -4,8 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <stdlib.h>
-
 #include <cmath>
 #include <ostream>
 #include <set>
@@ -14,7 +12,6 @@
 
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/commands.h"
-#include "platform/crypto.h"
 #include "platform/process.h"
 
 namespace korvel::cli {
@@ -53,17 +50,18 @@ Result<std::vector<Source>> parseSources(const std::string& list) {
 // enters the meeting folder through the archive's own no-follow atomic write.
 class Scratch {
  public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "korvel-capture-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
+  explicit Scratch(const FileSystem& files) : files_(files) {
+    auto made = files.makeTemporaryFolder("korvel-capture-");
+    if (made) path_ = std::move(*made);
   }
   ~Scratch() {
-    std::error_code error;
-    if (!path_.empty()) fs::remove_all(path_, error);
+    if (!path_.empty()) (void)files_.removeAll(path_);
   }
   const fs::path& path() const { return path_; }
+  const FileSystem& files() const { return files_; }
 
  private:
+  const FileSystem& files_;
   fs::path path_;
 };
 
@@ -83,24 +81,19 @@ Result<std::string> generateMedia(const Scratch& scratch, const Source& source, 
   auto outcome = runProgram("sox", arguments);
   if (!outcome || outcome->exitCode != 0)
     return makeError(ErrorCode::Io, "Generating audio with sox failed; install sox and try again.");
-  auto scratchDir = Dir::openRoot(scratch.path());
+  auto scratchDir = Dir::openRoot(scratch.files(), scratch.path());
   if (!scratchDir) return std::move(scratchDir).error();
   return scratchDir->readFile(output.filename().string(), 64ull << 20);
 }
 
-// Writes the media, then its record: a segment counts once its record exists.
-Result<Segment> commitSegment(const Dir& folder, const Source& source, int index, double start, double duration,
-                              const std::string& media) {
+// The capture process names its segments and their media; the archive commits them.
+Segment plannedSegment(const Source& source, int index, double start, double duration) {
   Segment segment;
   segment.id = fmt::format("{}-{:04}", source.id, index);
   segment.sourceID = source.id;
   segment.file = segment.id + (source.kind == "video" ? ".raw" : ".wav");
   segment.start = start;
   segment.duration = duration;
-  segment.bytes = static_cast<int64_t>(media.size());
-  segment.sha256 = sha256Hex(media);
-  TRY(folder.writeAtomic(segment.file, media, 0644, Replace::refuseExisting));
-  TRY(folder.writeAtomic(segment.id + kSegmentRecordSuffix, encodeSegmentRecord(segment)));
   return segment;
 }
 
@@ -134,12 +127,11 @@ void simulate(const ArchiveOptions& options, const SimulateArguments& arguments,
   if (!created) return reportFailure(context, created.error());
   auto folder = archive.openMeetingFolder(*created);
   if (!folder) return reportFailure(context, folder.error());
-  Scratch scratch;
+  Scratch scratch(*context.fileSystem);
   if (scratch.path().empty()) return reportFailure(context, makeError(ErrorCode::Io, "A scratch folder could not be made."));
 
   const int count = static_cast<int>(std::ceil(arguments.seconds / arguments.segmentSeconds - 1e-9));
   int64_t committed = 0;
-  std::vector<Segment> segments;
   for (int index = 0; index < count; ++index) {
     const double start = index * arguments.segmentSeconds;
     const double duration = std::min(arguments.segmentSeconds, arguments.seconds - start);
@@ -153,10 +145,9 @@ void simulate(const ArchiveOptions& options, const SimulateArguments& arguments,
                                    committed, meeting.id, meeting.title, meeting.id);
         return;
       }
-      auto segment = commitSegment(*folder, source, index, start, duration, *media);
+      auto segment = Archive::commitSegment(*folder, plannedSegment(source, index, start, duration), *media);
       if (!segment) return reportFailure(context, segment.error());
       (void)archive.appendEvent("segment", fmt::format("Committed {} ({} bytes)", segment->file, segment->bytes), *folder);
-      segments.push_back(std::move(*segment));
       ++committed;
     }
   }
@@ -165,7 +156,9 @@ void simulate(const ArchiveOptions& options, const SimulateArguments& arguments,
                                meeting.id, meeting.title, meeting.id);
     return;
   }
-  meeting.segments = std::move(segments);
+  auto listed = Archive::readManifest(*folder);
+  if (!listed) return reportFailure(context, listed.error());
+  meeting = std::move(*listed);
   meeting.state = SessionState::finalized;
   if (auto saved = Archive::saveManifest(meeting, *folder); !saved) return reportFailure(context, saved.error());
   if (auto logged = archive.appendEvent("stopped", fmt::format("Capture finished with {} segments", committed), *folder);

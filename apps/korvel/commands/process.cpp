@@ -13,6 +13,7 @@
 #include "apps/korvel/commands.h"
 #include "core/processing/planner.h"
 #include "core/processing/post_recording.h"
+#include "core/processing/progress.h"
 #include "core/processing/transcription_worker.h"
 #include "platform/crypto.h"
 #include "platform/enum_names.h"
@@ -32,6 +33,12 @@ struct WorkArguments {
   double leaseSeconds = 300;
   double retryAfterSeconds = 60;
   size_t maximumJobs = 0;  // 0: until the queue has nothing due
+};
+
+struct StatusArguments {
+  std::string meetingID;  // empty: the whole job table
+  bool processingOff = false;
+  bool summariesOff = false;
 };
 
 struct ImportArguments {
@@ -94,30 +101,21 @@ void plan(const Handles& handles, const PlanArguments& arguments, Context& conte
                                  arguments.language};
   Json planned = Json::array();
   size_t total = 0;
-  for (const ArchivedSession& session : sessions) {
-    std::vector<std::string> issues;
-    const IssueReporter report = [&](const std::string& line) { issues.push_back(line); };
-    auto folder = archive.openMeetingFolder(session.folder);
-    if (!folder) {
-      issues.push_back(folder.error().message);
-    } else {
-      Status reconciled = ProcessingPlanner::reconcile(*folder, *catalog, RequestSelection::all, context.clock, report);
-      if (!reconciled) issues.push_back(reconciled.error().message);
-    }
-    std::vector<std::string> jobIDs;
-    if (folder) jobIDs = ProcessingPlanner::enqueue(session.meeting, *folder, model, *catalog, context.clock, report);
-    total += jobIDs.size();
-    for (const auto& issue : issues) context.err << fmt::format("{}: {}\n", session.meeting.id, issue);
+  const auto plans = ProcessingPlanner::plan(archive, sessions, model, *catalog, context.clock);
+  for (size_t i = 0; i < plans.size(); ++i) {
+    const Meeting& meeting = sessions[i].meeting;
+    const MeetingPlan& result = plans[i];
+    total += result.jobIDs.size();
+    for (const auto& issue : result.issues) context.err << fmt::format("{}: {}\n", meeting.id, issue);
     if (handles.archive->json) {
-      planned.push_back(Json{{"meetingID", session.meeting.id}, {"jobIDs", jobIDs}, {"issues", issues}});
-    } else if (!jobIDs.empty()) {
-      context.out << fmt::format("“{}”: {} transcription job{} queued.\n", session.meeting.title, jobIDs.size(),
-                                 jobIDs.size() == 1 ? "" : "s");
+      planned.push_back(Json{{"meetingID", meeting.id}, {"jobIDs", result.jobIDs}, {"issues", result.issues}});
+    } else if (!result.jobIDs.empty()) {
+      context.out << fmt::format("“{}”: {} transcription job{} queued.\n", meeting.title, result.jobIDs.size(),
+                                 result.jobIDs.size() == 1 ? "" : "s");
     }
-    if (!arguments.meetingID.empty() && jobIDs.empty() && issues.empty() && !handles.archive->json) {
-      context.out << fmt::format("“{}” has nothing to transcribe: {}.\n", session.meeting.title,
-                                 isActive(session.meeting.state) ? "it is still recording"
-                                                                 : "transcription is off for it");
+    if (!arguments.meetingID.empty() && result.jobIDs.empty() && result.issues.empty() && !handles.archive->json) {
+      context.out << fmt::format("“{}” has nothing to transcribe: {}.\n", meeting.title,
+                                 isActive(meeting.state) ? "it is still recording" : "transcription is off for it");
     }
   }
   if (handles.archive->json) return printJson(context, planned);
@@ -136,7 +134,38 @@ void request(const Handles& handles, const std::string& meetingID, Context& cont
                              updated->title, meetingID);
 }
 
-void status(const Handles& handles, Context& context) {
+// One meeting's progress and what the recorder would offer for it.
+void meetingStatus(const Handles& handles, const StatusArguments& arguments, Context& context) {
+  namespace processing = PostRecordingProcessing;
+  const Archive archive = openArchive(*handles.archive, context);
+  auto session = findMeetingOrReport(archive, arguments.meetingID, context);
+  if (!session) return;
+  auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
+  if (!catalog) return;
+  auto jobs = catalog->processingJobs();
+  if (!jobs) return reportFailure(context, jobs.error());
+  auto folder = archive.openMeetingFolder(session->folder);
+  if (!folder) return reportFailure(context, folder.error());
+  const Meeting& meeting = session->meeting;
+  auto transcripts = TranscriptArtifacts::loadAll(*folder, meeting.id);
+  if (!transcripts) return reportFailure(context, transcripts.error());
+
+  const auto progress = processing::progress(*jobs, meeting.id);
+  const auto offer = processing::offer(
+      meeting, *transcripts, processing::hasSummaryRevision(*folder, meeting.id), *jobs,
+      arguments.processingOff ? processing::Setting::off : processing::Setting::on,
+      arguments.summariesOff ? processing::Setting::off : processing::Setting::on);
+  if (handles.archive->json) {
+    Json json{{"meetingID", meeting.id}, {"title", meeting.title}, {"progress", processing::toJson(progress)}};
+    if (offer) json["offer"] = processing::toJson(*offer);
+    return printJson(context, json);
+  }
+  context.out << fmt::format("“{}” ({})\nProgress: {}\nOffer: {}\n", meeting.title, meeting.id,
+                             processing::describe(progress), offer ? processing::describe(*offer) : "nothing");
+}
+
+void status(const Handles& handles, const StatusArguments& arguments, Context& context) {
+  if (!arguments.meetingID.empty()) return meetingStatus(handles, arguments, context);
   const Archive archive = openArchive(*handles.archive, context);
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
@@ -178,20 +207,10 @@ void import(const Handles& handles, const ImportArguments& arguments, Context& c
   if (!session) return;
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
-  auto jobs = catalog->processingJobs();
-  if (!jobs) return reportFailure(context, jobs.error());
-  JobClaimFilter filter;
-  filter.eligibleJobIDs.emplace();
-  for (const auto& job : *jobs) {
-    if (job.request.kind == ProcessingKind::transcription && job.request.meetingID == arguments.meetingID &&
-        job.request.sourceID == arguments.sourceID) {
-      filter.eligibleJobIDs->insert(job.id);
-    }
-  }
   std::vector<std::filesystem::path> outputs(arguments.outputs.begin(), arguments.outputs.end());
-  auto engine = makePreparedEngine(std::move(outputs));
+  auto engine = makePreparedEngine(std::move(outputs), *context.fileSystem);
   TranscriptionWorker worker(*catalog, archive, context.clock);
-  auto outcome = worker.runNext(*engine, filter);
+  auto outcome = worker.runTrack(*engine, arguments.meetingID, arguments.sourceID);
   if (!outcome) return reportFailure(context, outcome.error());
   if (!*outcome) {
     return reportFailure(context, makeError(ErrorCode::NotFound,
@@ -207,7 +226,7 @@ void work(const Handles& handles, const WorkArguments& arguments, Context& conte
   const Archive archive = openArchive(*handles.archive, context);
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
-  auto engine = makeProgramEngine(arguments.engine);
+  auto engine = makeProgramEngine(arguments.engine, *context.fileSystem);
   TranscriptionWorker worker(*catalog, archive, context.clock,
                              WorkerSettings{arguments.leaseSeconds, arguments.retryAfterSeconds, std::nullopt});
   Json outcomes = Json::array();
@@ -248,9 +267,17 @@ void addProcessCommands(CLI::App& app, Context& context) {
   requestCommand->add_option("ID", *requestID, "The meeting's identifier.")->required();
   requestCommand->callback([requestHandles, requestID, &context] { request(requestHandles, *requestID, context); });
 
-  auto* statusCommand = group->add_subcommand("status", "Print the job table.");
+  auto* statusCommand =
+      group->add_subcommand("status", "Print the job table, or one meeting's progress and what would be offered.");
   auto statusHandles = addHandles(*statusCommand, context);
-  statusCommand->callback([statusHandles, &context] { status(statusHandles, context); });
+  auto statusArguments = std::make_shared<StatusArguments>();
+  statusCommand->add_option("ID", statusArguments->meetingID, "Only this meeting: its progress and offer.");
+  statusCommand->add_flag("--processing-off", statusArguments->processingOff,
+                          "With ID: judge the offer as if post-recording processing were switched off.");
+  statusCommand->add_flag("--summaries-off", statusArguments->summariesOff,
+                          "With ID: judge the offer as if summaries were switched off.");
+  statusCommand->callback(
+      [statusHandles, statusArguments, &context] { status(statusHandles, *statusArguments, context); });
 
   auto* importCommand = group->add_subcommand(
       "import", "Claim a track's job and publish engine results given as files, one per committed segment.");

@@ -50,7 +50,7 @@ std::optional<Revisions> loadLineage(const ArchiveOptions& options, const std::s
     reportFailure(context, folder.error());
     return std::nullopt;
   }
-  auto lineage = TranscriptArtifacts::loadAll(*folder);
+  auto lineage = TranscriptArtifacts::loadAll(*folder, session->meeting.id);
   if (!lineage) {
     reportFailure(context, lineage.error());
     return std::nullopt;

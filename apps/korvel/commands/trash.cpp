@@ -57,8 +57,15 @@ void listTrash(const ArchiveOptions& options, Context& context) {
                                formatIso8601(session.meeting.startedAt), session.meeting.title);
 }
 
-// An entry name is taken as is; otherwise the argument names the meeting inside one entry.
+// An argument naming an item in Trash is that entry, checked as an entry; otherwise it names
+// the meeting inside one valid entry.
 std::optional<TrashedSession> findTrashed(const Archive& archive, const std::string& entryOrID, Context& context) {
+  auto named = findTrashEntry(archive, entryOrID);
+  if (!named) {
+    reportFailure(context, named.error());
+    return std::nullopt;
+  }
+  if (*named) return std::move(*named);
   auto sessions = trashedSessions(archive);
   if (!sessions) {
     reportFailure(context, sessions.error());
@@ -66,7 +73,6 @@ std::optional<TrashedSession> findTrashed(const Archive& archive, const std::str
   }
   std::vector<TrashedSession> matches;
   for (const auto& session : *sessions) {
-    if (session.entry.filename() == entryOrID) return session;
     if (session.meeting.id == entryOrID) matches.push_back(session);
   }
   if (matches.size() == 1) return matches.front();

@@ -8,6 +8,7 @@
 
 #include "platform/crypto.h"
 #include "tests/core/archive/archive_test_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace korvel {
 namespace {
@@ -24,15 +25,33 @@ TEST(ArchiveLayoutTest, LocalDayFolderAndUtcName) {
   Meeting meeting;
   meeting.id = "X";
   meeting.startedAt = parseIso8601("2026-03-05T04:30:00Z").value();  // 23:30 on the 4th at UTC−5
-  EXPECT_EQ(archive.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260305T043000Z_X"}));
+  EXPECT_EQ(*archive.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260305T043000Z_X"}));
   Archive lisbon("/archive", clock, "Europe/Lisbon");
   meeting.startedAt = parseIso8601("2026-03-04T14:15:00Z").value();
-  EXPECT_EQ(lisbon.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260304T141500Z_X"}));
+  EXPECT_EQ(*lisbon.folderComponents(meeting), (std::vector<std::string>{"2026", "03", "04", "20260304T141500Z_X"}));
   EXPECT_EQ(lisbon.trashRoot(), fs::path("/archive/.trash"));
   EXPECT_EQ(lisbon.relativePath("/archive/2026/03/04/f"), "2026/03/04/f");
   EXPECT_FALSE(lisbon.relativePath("/archive").has_value());
   EXPECT_FALSE(lisbon.relativePath("/elsewhere/2026").has_value());
   EXPECT_FALSE(lisbon.relativePath("/archive/2026/../../etc").has_value());
+}
+
+TEST(ArchiveLayoutTest, AStartTimeWithNoCalendarDayIsRefusedNotFiledUnderYearZero) {
+  testing::TempDir temp;
+  ManualClock clock;
+  Archive archive(temp / "Archive", clock, "UTC");
+  Meeting meeting = Meeting::create("Far future", 0, {Source{"mic", "Mic", "microphone"}}, "mic", clock, "UTC");
+  for (double seconds : {1e15, -1e15}) {
+    meeting.startedAt = Date::fromUnix(seconds);
+    auto components = archive.folderComponents(meeting);
+    ASSERT_FALSE(components.ok());
+    EXPECT_EQ(components.error().message, "The meeting's start time cannot be placed on a calendar day.");
+    auto created = archive.create(meeting);
+    ASSERT_FALSE(created.ok());
+    EXPECT_EQ(created.error().code, ErrorCode::InvalidInput);
+  }
+  EXPECT_FALSE(fs::exists(temp / "Archive" / "0000"));
+  EXPECT_FALSE(fs::exists(temp / "Archive"));  // nothing is created for a refused meeting
 }
 
 TEST(ArchiveLayoutTest, WellKnownRoots) {

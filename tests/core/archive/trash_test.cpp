@@ -271,7 +271,7 @@ TEST_F(TrashTest, EntryWithoutRecordGoesToTheDateBasedFolder) {
   fs::remove(session.folder.parent_path());  // the day folder is recreated
   auto restored = restoreFromTrash(archive, entry, session.meeting.id);
   ASSERT_TRUE(restored.ok()) << restored.error().message;
-  EXPECT_EQ(*archive.relativeComponents(*restored), archive.folderComponents(session.meeting));
+  EXPECT_EQ(*archive.relativeComponents(*restored), *archive.folderComponents(session.meeting));
   EXPECT_EQ(*restored, session.folder);
 }
 

@@ -48,7 +48,8 @@ TEST_F(CatalogIndexTest, AFileThatIsNotACatalogAndAClosedCatalogGiveSqliteErrors
   auto opened = Catalog::open(junk);
   ASSERT_FALSE(opened);
   EXPECT_EQ(opened.error().message, "file is not a database");
-  EXPECT_EQ(opened.error().code, ErrorCode::Io);
+  // A damaged database is told apart from a failing disk, so callers can offer a rebuild.
+  EXPECT_EQ(opened.error().code, ErrorCode::Corrupt);
 
   catalog->close();
   catalog->close();

@@ -45,14 +45,14 @@ class TranscriptArtifactsTest : public ::testing::Test {
  protected:
   TempDir temp;
   fs::path meeting = temp / "meeting";
-  Dir folder = (fs::create_directory(meeting), *Dir::openRoot(meeting));
+  Dir folder = (fs::create_directory(meeting), *Dir::openRoot(FileSystem::posix(), meeting));
 
   void publish(const TranscriptDocument& document) {
     const Status saved = TranscriptArtifacts::save(document, folder);
     ASSERT_TRUE(saved.ok()) << saved.error().message;
   }
   std::string loadAllError() {
-    auto all = TranscriptArtifacts::loadAll(folder);
+    auto all = TranscriptArtifacts::loadAll(folder, "M1");
     return all.ok() ? "ok" : all.error().message;
   }
 };
@@ -65,11 +65,11 @@ TEST_F(TranscriptArtifactsTest, PublishesDocumentAndRenditionThenLoadsThem) {
   // Nothing of the publication is left behind besides the revision itself.
   EXPECT_EQ(std::distance(fs::directory_iterator(meeting / "transcripts"), fs::directory_iterator()), 1);
 
-  auto loaded = TranscriptArtifacts::loadRevision("rev-1", folder);
+  auto loaded = TranscriptArtifacts::loadRevision("rev-1", folder, "M1");
   ASSERT_TRUE(loaded.ok() && loaded->has_value());
   EXPECT_EQ(**loaded, document);
-  EXPECT_FALSE(TranscriptArtifacts::loadRevision("rev-2", folder)->has_value());
-  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(meeting)), std::vector<std::string>{"rev-1"});
+  EXPECT_FALSE(TranscriptArtifacts::loadRevision("rev-2", folder, "M1")->has_value());
+  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(meeting, "M1")), std::vector<std::string>{"rev-1"});
 }
 
 TEST_F(TranscriptArtifactsTest, RefusedPublicationsChangeNothing) {
@@ -94,7 +94,7 @@ TEST_F(TranscriptArtifactsTest, LineageOrdersByDateThenIdWithParentsFirst) {
   publish(revision("child", 50, "c"));
   publish(revision("c", 300));
   publish(revision("grandchild", 400, "child"));
-  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(folder)),
+  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(folder, "M1")),
             (std::vector<std::string>{"c", "child", "a", "b", "grandchild"}));
 }
 
@@ -104,18 +104,31 @@ TEST_F(TranscriptArtifactsTest, BrokenLineageFailsTheWholeLoad) {
   EXPECT_EQ(loadAllError(), "Transcript correction parent is missing or belongs to another source");
 
   TempDir other;
-  Dir cycle = *Dir::openRoot(other.path());
+  Dir cycle = *Dir::openRoot(FileSystem::posix(), other.path());
   ASSERT_TRUE(TranscriptArtifacts::save(revision("x", 1, "y"), cycle).ok());
   ASSERT_TRUE(TranscriptArtifacts::save(revision("y", 2, "x"), cycle).ok());
-  EXPECT_EQ(TranscriptArtifacts::loadAll(cycle).error().message, "Transcript correction lineage contains a cycle");
+  EXPECT_EQ(TranscriptArtifacts::loadAll(cycle, "M1").error().message, "Transcript correction lineage contains a cycle");
 }
 
 TEST_F(TranscriptArtifactsTest, FolderNameMustMatchTheDocument) {
   publish(revision("rev-1", 100));
   fs::rename(meeting / "transcripts/rev-1", meeting / "transcripts/rev-9");
   EXPECT_EQ(loadAllError(), "Transcript directory does not match revision ID");
-  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-9", folder).error().message,
+  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-9", folder, "M1").error().message,
             "Transcript directory does not match revision ID");
+}
+
+TEST_F(TranscriptArtifactsTest, ARevisionOfAnotherMeetingIsNeverLoadedAsThisMeetings) {
+  publish(revision("rev-1", 100));
+  TranscriptDocument copied = revision("rev-2", 200);
+  copied.meetingID = "M2";  // copied in from another meeting's folder
+  publish(copied);
+  EXPECT_EQ(loadAllError(), "Transcript belongs to another meeting");
+  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-2", folder, "M1").error().message,
+            "Transcript belongs to another meeting");
+  EXPECT_TRUE(TranscriptArtifacts::loadRevision("rev-1", folder, "M1")->has_value());
+  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-1", folder, "M2").error().message,
+            "Transcript belongs to another meeting");
 }
 
 TEST_F(TranscriptArtifactsTest, EveryLimitIsCheckedAgainOnRead) {
@@ -125,11 +138,11 @@ TEST_F(TranscriptArtifactsTest, EveryLimitIsCheckedAgainOnRead) {
   writeText(meeting / "transcripts/rev-1/transcript.json", encodePretty(json));
   EXPECT_EQ(loadAllError(), "Invalid, duplicate or unordered transcript utterance");
   fs::remove(meeting / "transcripts/rev-1/transcript.json");
-  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-1", folder).error().message,
+  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-1", folder, "M1").error().message,
             "Published transcript revision is missing its document");
-  EXPECT_EQ(TranscriptArtifacts::loadRevision("../rev", folder).error().message,
+  EXPECT_EQ(TranscriptArtifacts::loadRevision("../rev", folder, "M1").error().message,
             "Invalid transcript revision location");
-  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-1", fs::path("relative/folder")).error().message,
+  EXPECT_EQ(TranscriptArtifacts::loadRevision("rev-1", fs::path("relative/folder"), "M1").error().message,
             "Invalid transcript revision location");
 }
 
@@ -138,11 +151,11 @@ TEST_F(TranscriptArtifactsTest, IgnoresStagingAndSkipsLinksButRefusesToFollowThe
   fs::create_directories(meeting / "transcripts/.staging-ABC");
   writeText(meeting / "transcripts/.staging-ABC/transcript.json", "{half");
   TempDir elsewhere;
-  ASSERT_TRUE(TranscriptArtifacts::save(revision("outside", 100), *Dir::openRoot(elsewhere.path())).ok());
+  ASSERT_TRUE(TranscriptArtifacts::save(revision("outside", 100), *Dir::openRoot(FileSystem::posix(), elsewhere.path())).ok());
   fs::create_directory_symlink(elsewhere / "transcripts/outside", meeting / "transcripts/outside");
 
-  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(folder)), std::vector<std::string>{"rev-1"});
-  EXPECT_EQ(TranscriptArtifacts::loadRevision("outside", folder).error().message,
+  EXPECT_EQ(ids(*TranscriptArtifacts::loadAll(folder, "M1")), std::vector<std::string>{"rev-1"});
+  EXPECT_EQ(TranscriptArtifacts::loadRevision("outside", folder, "M1").error().message,
             "Transcript artifact has an unexpected file type or symbolic link");
 
   fs::remove(meeting / "transcripts/rev-1/transcript.json");
@@ -188,9 +201,9 @@ TEST_F(TranscriptArtifactsTest, PublisherKilledMidwayLeavesNoPartialRevision) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_FALSE(TranscriptArtifacts::loadRevision(id, folder)->has_value());
+    EXPECT_FALSE(TranscriptArtifacts::loadRevision(id, folder, "M1")->has_value());
   }
-  EXPECT_TRUE(TranscriptArtifacts::loadAll(folder)->empty());
+  EXPECT_TRUE(TranscriptArtifacts::loadAll(folder, "M1")->empty());
   EXPECT_EQ(*TranscriptArtifacts::removeAbandonedStaging(folder, Date{static_cast<double>(::time(nullptr)) + 10}, 5), 3u);
 
   // Killed at an arbitrary moment of a stream of publications: every visible revision is whole.
@@ -202,7 +215,7 @@ TEST_F(TranscriptArtifactsTest, PublisherKilledMidwayLeavesNoPartialRevision) {
   ::usleep(200'000);
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
-  auto all = TranscriptArtifacts::loadAll(folder);
+  auto all = TranscriptArtifacts::loadAll(folder, "M1");
   ASSERT_TRUE(all.ok()) << all.error().message;
   EXPECT_FALSE(all->empty());
   for (const auto& document : *all) {

@@ -8,7 +8,9 @@
 #include "core/processing/planner.h"
 #include "core/processing/post_recording.h"
 #include "core/processing/processing_location.h"
+#include "core/processing/progress.h"
 #include "core/processing/transcription_worker.h"
+#include "tests/core/catalog/catalog_fixtures.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
@@ -33,7 +35,7 @@ class ScriptedEngine final : public TranscriptionEngine {
 class TranscriptionPipelineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto opened = Catalog::open(temp.path() / "catalog" / "catalog.sqlite");
+    auto opened = Catalog::open(databaseFile);
     ASSERT_TRUE(opened) << opened.error().message;
     catalog = std::move(*opened);
   }
@@ -62,6 +64,7 @@ class TranscriptionPipelineTest : public ::testing::Test {
   Dir open(const std::filesystem::path& folder) { return *archive.openMeetingFolder(folder); }
 
   TempDir temp;
+  std::filesystem::path databaseFile = temp.path() / "catalog" / "catalog.sqlite";
   ManualClock clock;
   Archive archive{temp.path() / "Archive", clock, "UTC"};
   std::unique_ptr<Catalog> catalog;
@@ -90,7 +93,7 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   EXPECT_EQ(engine.inputs.size(), 4u);
   EXPECT_EQ(engine.inputs[1].segmentIndex, 1u);
 
-  auto revisions = TranscriptArtifacts::loadAll(open(folder));
+  auto revisions = TranscriptArtifacts::loadAll(open(folder), archive.read(folder)->id);
   ASSERT_TRUE(revisions);
   ASSERT_EQ(revisions->size(), 2u);
   EXPECT_EQ(revisions->front().utterances.size(), 2u);
@@ -100,6 +103,23 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   auto hits = catalog->search({.text = "orcamento mic"});
   ASSERT_TRUE(hits) << hits.error().message;
   EXPECT_EQ(hits->size(), 2u);
+}
+
+TEST_F(TranscriptionPipelineTest, APublishedRevisionIsCataloguedAsARebuildIndexesIt) {
+  const auto folder = finishedMeeting("Segundos");
+  ASSERT_EQ(ProcessingPlanner::enqueue(*archive.read(folder), open(folder), model, *catalog, clock).size(), 2u);
+  clock.advance(0.75);  // a worker's clock is rarely on a whole second
+  ScriptedEngine engine;
+  TranscriptionWorker worker(*catalog, archive, clock);
+  for (int i = 0; i < 2; ++i) {
+    auto outcome = worker.runNext(engine);
+    ASSERT_TRUE(outcome && *outcome);
+    ASSERT_EQ((*outcome)->result, TranscriptionJobOutcome::Result::published) << (*outcome)->detail;
+  }
+  const std::string published = testing::dumpCatalog(databaseFile);
+  auto rebuilt = catalog->rebuild(archive);
+  ASSERT_TRUE(rebuilt) << rebuilt.error().message;
+  EXPECT_EQ(testing::dumpCatalog(databaseFile), published);
 }
 
 TEST_F(TranscriptionPipelineTest, EngineFailuresAreRetriedUntilTheAttemptsRunOut) {
@@ -122,7 +142,7 @@ TEST_F(TranscriptionPipelineTest, EngineFailuresAreRetriedUntilTheAttemptsRunOut
   const auto jobs = *catalog->processingJobs();
   EXPECT_EQ(jobs[0].state, ProcessingJobState::failed);
   EXPECT_EQ(jobs[0].lastError, "The model file is missing.");
-  EXPECT_TRUE(TranscriptArtifacts::loadAll(open(folder))->empty());
+  EXPECT_TRUE(TranscriptArtifacts::loadAll(open(folder), meeting.id)->empty());
   EXPECT_TRUE(std::holds_alternative<PostRecordingProcessing::Failed>(
       PostRecordingProcessing::progress(jobs, meeting.id)));
 }
@@ -194,6 +214,39 @@ TEST_F(TranscriptionPipelineTest, ReconcilesRequestFilesOnceAndRefusesForeignOne
   EXPECT_TRUE(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock, report).empty());
   ASSERT_EQ(issues.size(), 2u);
   EXPECT_EQ(issues[0], "Source app: Invalid processing relocation metadata");
+}
+
+TEST_F(TranscriptionPipelineTest, PlansEachSessionWithItsOwnJobsAndIssues) {
+  const auto first = finishedMeeting("Primeira");
+  const auto second = finishedMeeting("Segunda");
+  std::filesystem::create_directories(second / "processing" / "requests");
+  ProcessingRequest foreign;
+  foreign.kind = ProcessingKind::summary;
+  foreign.meetingID = "ANOTHER";
+  foreign.directory = second.string();
+  foreign.sourceID = "speaker:0";
+  foreign.inputFingerprint = foreign.model = foreign.modelFingerprint = "x";
+  writeText(second / "processing" / "requests" / "foreign.json", encodeCompact(foreign.toJson()));
+  std::vector<ArchivedSession> sessions = archive.sessions();
+  ArchivedSession gone{archive.root() / "2026" / "gone", sessions.front().meeting};
+  gone.meeting.id = "GONE";
+  sessions.push_back(gone);
+
+  const auto plans = ProcessingPlanner::plan(archive, sessions, model, *catalog, clock);
+  ASSERT_EQ(plans.size(), 3u);
+  for (size_t i = 0; i < plans.size(); ++i) EXPECT_EQ(plans[i].meetingID, sessions[i].meeting.id);
+  const auto& planOf = [&](const std::filesystem::path& folder) {
+    return sessions[0].folder == folder ? plans[0] : plans[1];
+  };
+  EXPECT_EQ(planOf(first).jobIDs.size(), 2u);
+  EXPECT_TRUE(planOf(first).issues.empty());
+  EXPECT_EQ(planOf(second).jobIDs.size(), 2u);
+  EXPECT_EQ(planOf(second).issues,
+            std::vector<std::string>{"foreign.json: Processing request belongs to another archive"});
+  EXPECT_TRUE(plans[2].jobIDs.empty());
+  EXPECT_EQ(plans[2].issues, std::vector<std::string>{"The meeting folder does not exist."});
+  EXPECT_EQ(ProcessingPlanner::plan(archive, sessions, model, *catalog, clock), plans);
+  EXPECT_EQ(catalog->processingJobs()->size(), 4u);
 }
 
 TEST_F(TranscriptionPipelineTest, TranscriptionOffPlansNothingUntilRequested) {
