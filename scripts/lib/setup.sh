@@ -15,7 +15,7 @@ korvel_log() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 # The compiler cache keys objects by content rather than by folder (paths inside the checkout
 # are made relative, the working folder is left out), so a fresh clone elsewhere, as CI makes,
 # reuses what the last build on this machine compiled.
-export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+export CCACHE_DIR="${CCACHE_DIR:-${HOME:-/root}/.cache/ccache}"
 export CCACHE_BASEDIR="$KORVEL_ROOT"
 export CCACHE_NOHASHDIR=true
 
