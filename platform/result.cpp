@@ -2,20 +2,17 @@
 
 #include "platform/result.h"
 
+#include "platform/enum_names.h"
+
 namespace korvel {
 
-const char* errorCodeName(ErrorCode code) {
-  switch (code) {
-    case ErrorCode::NotFound: return "notFound";
-    case ErrorCode::InvalidInput: return "invalidInput";
-    case ErrorCode::Io: return "io";
-    case ErrorCode::Corrupt: return "corrupt";
-    case ErrorCode::Network: return "network";
-    case ErrorCode::Timeout: return "timeout";
-    case ErrorCode::Denied: return "denied";
-    case ErrorCode::Cancelled: return "cancelled";
-  }
-  return "io";
-}
+namespace {
+
+constexpr auto kErrorCodeNames = enumNames<ErrorCode>("notFound", "invalidInput", "io", "corrupt", "network",
+                                                      "timeout", "denied", "cancelled");
+
+}  // namespace
+
+const char* errorCodeName(ErrorCode code) { return kErrorCodeNames.name(code); }
 
 }  // namespace korvel

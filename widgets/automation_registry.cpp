@@ -2,23 +2,23 @@
 
 #include "widgets/automation_registry.h"
 
-#include "widgets/raw_values.h"
+#include "platform/enum_names.h"
 
 namespace korvel::widgets {
 
 namespace {
-constexpr std::array<const char*, 3> kStateNames = {"idle", "recording", "paused"};
+constexpr auto kStateNames = enumNames<RecorderAutomationState>("idle", "recording", "paused");
 }  // namespace
 
-const char* rawValue(RecorderAutomationState state) { return rawValueIn(kStateNames, state); }
+const char* rawValue(RecorderAutomationState state) { return kStateNames.name(state); }
 
 std::optional<RecorderAutomationState> recorderAutomationStateFromRaw(std::string_view raw) {
-  return enumFromRawIn<RecorderAutomationState>(kStateNames, raw);
+  return kStateNames.parse(raw);
 }
 
 std::string displayName(RecorderAutomationState state) {
   std::string name = rawValue(state);
-  name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  if (!name.empty()) name[0] = static_cast<char>(name[0] - 'a' + 'A');
   return name;
 }
 

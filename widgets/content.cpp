@@ -6,12 +6,13 @@
 
 #include <fmt/format.h>
 
-#include "widgets/raw_values.h"
+#include "platform/enum_names.h"
+#include "platform/timecode.h"
 
 namespace korvel::widgets {
 namespace {
 
-constexpr std::array<const char*, 3> kFamilyNames = {"small", "medium", "large"};
+constexpr auto kFamilyNames = enumNames<WidgetFamily>("small", "medium", "large");
 
 WidgetControl button(WidgetIntent intent, std::string label, std::string symbol, std::string accessibility) {
   return WidgetControl{intent, std::nullopt, std::move(label), std::move(symbol), std::move(accessibility)};
@@ -30,10 +31,10 @@ double largeLayoutHeight(const WidgetStatusLine& status, size_t rows) {
 
 }  // namespace
 
-const char* rawValue(WidgetFamily family) { return rawValueIn(kFamilyNames, family); }
+const char* rawValue(WidgetFamily family) { return kFamilyNames.name(family); }
 
 std::optional<WidgetFamily> widgetFamilyFromRaw(std::string_view raw) {
-  return enumFromRawIn<WidgetFamily>(kFamilyNames, raw);
+  return kFamilyNames.parse(raw);
 }
 
 WidgetSize widgetSize(WidgetFamily family) {
@@ -43,12 +44,6 @@ WidgetSize widgetSize(WidgetFamily family) {
     case WidgetFamily::large: return {364, 382};
   }
   return {170, 170};
-}
-
-std::string timecode(double seconds) {
-  const long long whole = std::isfinite(seconds) && seconds > 0 ? static_cast<long long>(seconds) : 0;
-  if (whole < 3600) return fmt::format("{}:{:02}", whole / 60, whole % 60);
-  return fmt::format("{}:{:02}:{:02}", whole / 3600, whole / 60 % 60, whole % 60);
 }
 
 std::string abbreviatedMonthDay(Date date) {
@@ -76,7 +71,7 @@ WidgetStatusLine RecorderWidgetContent::statusLine() const {
       if (line.timerStart) line.timerSeconds = date.secondsSince(*line.timerStart);
       break;
     case WidgetRecorderState::paused:
-      line.text = "Paused · " + timecode(snapshot.elapsedSeconds);
+      line.text = "Paused · " + compactTimecode(snapshot.elapsedSeconds);
       break;
     case WidgetRecorderState::unavailable:
       line.text = "Open Korvel to refresh";
@@ -121,7 +116,7 @@ std::vector<WidgetMeetingRow> RecorderWidgetContent::meetingRows() const {
     row.title = meeting.title.empty() ? "Untitled meeting" : meeting.title;
     row.dateLabel = abbreviatedMonthDay(meeting.startedAt);
     if (family == WidgetFamily::large) row.processing = meeting.processing;
-    row.duration = timecode(meeting.durationSeconds);
+    row.duration = compactTimecode(meeting.durationSeconds);
     row.url = *url;
     rows.push_back(std::move(row));
   }

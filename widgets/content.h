@@ -76,8 +76,6 @@ struct RecorderWidgetContent {
 inline constexpr const char* kNoRecentMeetings = "No recent meetings";
 inline constexpr const char* kRecentMeetingsHeading = "Recent meetings";
 
-// "2:05" under an hour, "1:02:05" from an hour on; fractions dropped, bad values count as 0.
-std::string timecode(double seconds);
 // "Mar 4", in UTC.
 std::string abbreviatedMonthDay(Date date);
 

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/enum_names.h"
+#include "platform/timecode.h"
 #include "widgets/views.h"
 
 namespace korvel::widgets {
@@ -40,15 +42,10 @@ std::string symbol(std::string_view name) {
                      shape);
 }
 
-std::string intentTypeName(WidgetIntent intent) {
-  switch (intent) {
-    case WidgetIntent::start: return "WidgetStartRecordingIntent";
-    case WidgetIntent::pause: return "WidgetPauseRecordingIntent";
-    case WidgetIntent::resume: return "WidgetResumeRecordingIntent";
-    case WidgetIntent::stop: return "WidgetStopRecordingIntent";
-  }
-  return "";
-}
+constexpr auto kIntentTypeNames = enumNames<WidgetIntent>("WidgetStartRecordingIntent", "WidgetPauseRecordingIntent",
+                                                          "WidgetResumeRecordingIntent", "WidgetStopRecordingIntent");
+
+std::string intentTypeName(WidgetIntent intent) { return kIntentTypeNames.name(intent); }
 
 std::string header() {
   return fmt::format(
@@ -62,7 +59,7 @@ std::string statusLine(const WidgetStatusLine& status) {
   std::string timer;
   if (status.timerSeconds) {
     timer = fmt::format(R"( <span class="timer" data-timer="{}">{}</span>)", *status.timerSeconds,
-                        timecode(*status.timerSeconds));
+                        compactTimecode(*status.timerSeconds));
   }
   return fmt::format(R"(<div class="status tone-{} lines-{}" data-role="status"><span>{}</span>{}</div>)",
                      tones[static_cast<int>(status.tone)], status.maximumLines, escape(status.text), timer);

@@ -4,8 +4,9 @@
 
 #include <cmath>
 
+#include "platform/enum_names.h"
+#include "platform/meeting_identifier.h"
 #include "platform/text.h"
-#include "widgets/raw_values.h"
 
 namespace korvel::widgets {
 namespace {
@@ -17,28 +18,18 @@ bool isFresh(const RecorderWidgetSnapshot& snapshot, Date date) {
 
 }  // namespace
 
-constexpr std::array<const char*, 4> kWidgetStateNames = {"idle", "recording", "paused", "unavailable"};
+constexpr auto kWidgetStateNames = enumNames<WidgetRecorderState>("idle", "recording", "paused", "unavailable");
 
-const char* rawValue(WidgetRecorderState state) { return rawValueIn(kWidgetStateNames, state); }
+const char* rawValue(WidgetRecorderState state) { return kWidgetStateNames.name(state); }
 
 std::optional<WidgetRecorderState> widgetRecorderStateFromRaw(std::string_view raw) {
-  return enumFromRawIn<WidgetRecorderState>(kWidgetStateNames, raw);
+  return kWidgetStateNames.parse(raw);
 }
 
 double clampDuration(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) return 0;
   if (seconds >= kSnapshotDurationCeiling) return kSnapshotDurationCeiling;
   return seconds;
-}
-
-bool isLinkableMeetingID(std::string_view id) {
-  if (id.empty() || id.size() > 128 || id == "." || id == "..") return false;
-  for (unsigned char c : id) {
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                         c == '.' || c == '_';
-    if (!allowed) return false;
-  }
-  return true;
 }
 
 WidgetMeeting WidgetMeeting::make(std::string id, std::string_view title, Date startedAt, double durationSeconds,
@@ -54,7 +45,7 @@ WidgetMeeting WidgetMeeting::make(std::string id, std::string_view title, Date s
 
 std::optional<std::string> WidgetMeeting::reviewURL() const {
   // Every character that passes the test is unreserved, so the path needs no percent-encoding.
-  if (!isLinkableMeetingID(id)) return std::nullopt;
+  if (!isValidMeetingID(id)) return std::nullopt;
   return "korvel://meeting/" + id;
 }
 

@@ -19,7 +19,6 @@ const char* rawValue(WidgetRecorderState state);
 std::optional<WidgetRecorderState> widgetRecorderStateFromRaw(std::string_view raw);
 
 inline constexpr const char* kRecorderWidgetKind = "KorvelRecorder";
-inline constexpr const char* kRecorderWidgetAppGroup = "T4NQ8ZP2LM.local.korvel.recorder.widgets";
 inline constexpr const char* kRecorderStatusFileName = "recorder-status.json";
 inline constexpr int kSnapshotFormatVersion = 1;
 inline constexpr double kSnapshotStalenessSeconds = 90;
@@ -83,9 +82,5 @@ struct RecorderWidgetSnapshot {
   static Result<RecorderWidgetSnapshot> fromJson(const Json& json);
   bool operator==(const RecorderWidgetSnapshot&) const = default;
 };
-
-// A meeting identifier that may appear in links and file names: 1 to 128 ASCII letters, digits,
-// "-", "." and "_", never "." or "..".
-bool isLinkableMeetingID(std::string_view id);
 
 }  // namespace korvel::widgets

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/timecode.h"
 #include "widgets/views.h"
 
 namespace korvel::widgets {
@@ -16,7 +17,7 @@ std::string renderWidgetText(const RecorderWidgetContent& content) {
   std::string out = "Korvel\n";
   const WidgetStatusLine status = content.statusLine();
   out += status.text;
-  if (status.timerSeconds) out += " " + timecode(*status.timerSeconds);
+  if (status.timerSeconds) out += " " + compactTimecode(*status.timerSeconds);
   out += "\n";
   for (const auto& control : content.controls()) {
     out += fmt::format("[{}]\n", control.label.empty() ? control.accessibilityLabel : control.label);

@@ -39,13 +39,6 @@ std::optional<ArchivedSession> findMeetingOrReport(const Archive& archive, const
   return std::move(*session);
 }
 
-void reportFailure(Context& context, const Error& error) {
-  context.err << error.message << "\n";
-  context.exitCode = kExitFailed;
-}
-
-void printJson(Context& context, const Json& value) { context.out << encodePretty(value, Slashes::unescaped) << "\n"; }
-
 Json sessionJson(const Archive& archive, const ArchivedSession& session) {
   const Meeting& meeting = session.meeting;
   Json json{{"id", meeting.id},

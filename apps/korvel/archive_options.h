@@ -1,11 +1,12 @@
 #pragma once
 // The options every archive command shares (--archive DIR, --json) and the few steps they all
-// take with them: open the archive, find a meeting by id, print JSON, refuse with a sentence.
+// take with them: open the archive and find a meeting by id.
 
 #include <memory>
 #include <string>
 
 #include "apps/korvel/cli.h"
+#include "apps/korvel/output.h"
 #include "core/archive/archive.h"
 #include "platform/json.h"
 #include "platform/result.h"
@@ -31,11 +32,6 @@ Archive openArchive(const ArchiveOptions& options, const Context& context);
 // The live meeting with this id, or the refusal already reported (exit code 1).
 std::optional<ArchivedSession> findMeetingOrReport(const Archive& archive, const std::string& meetingID,
                                                    Context& context);
-
-// Prints the error's sentence on standard error and sets exit code 1.
-void reportFailure(Context& context, const Error& error);
-// Pretty JSON with plain slashes and a trailing line feed on standard output.
-void printJson(Context& context, const Json& value);
 
 // The listing fields of a meeting: id, title, startedAt, state, folder (relative, "/"-separated)
 // and the other manifest members a script may want.

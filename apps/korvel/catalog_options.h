@@ -3,8 +3,6 @@
 // archive lives when it is not given: "<application data>/catalogs/<archive key>.sqlite", one
 // file per archive, so that two archives never share a catalog.
 
-#include <CLI/CLI.hpp>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -22,12 +20,7 @@ struct CatalogOptions {
 };
 
 // Adds --catalog to `command`; use with addArchiveOptions.
-inline std::shared_ptr<CatalogOptions> addCatalogOptions(CLI::App& command) {
-  auto options = std::make_shared<CatalogOptions>();
-  command.add_option("--catalog", options->catalog, "Catalog database (default: one per archive in the application data folder)")
-      ->type_name("FILE");
-  return options;
-}
+std::shared_ptr<CatalogOptions> addCatalogOptions(CLI::App& command);
 
 // The first 16 hexadecimal digits of SHA-256 over the archive root's absolute path.
 // The archive's root is already absolute and standard (the archive keeps it that way).

@@ -97,7 +97,7 @@ void BM_Search(benchmark::State& state, const char* kind, const char* query) {
     // Alternate the two so that both see the same cache and machine load.
     for (size_t i = 0; i < repeats; ++i) {
       auto start = std::chrono::steady_clock::now();
-      hits = data.catalog->search(query, std::nullopt, std::nullopt, std::nullopt, std::nullopt, kLimit)->size();
+      hits = data.catalog->search({.text = query, .limit = kLimit})->size();
       ours.push_back(secondsSince(start));
       start = std::chrono::steady_clock::now();
       if (rawSearch(data.raw, expression) != hits) std::abort();

@@ -7,6 +7,7 @@
 
 #include "core/archive/meeting.h"
 #include "core/archive/record_decoding.h"
+#include "platform/enum_names.h"
 
 namespace korvel {
 
@@ -38,26 +39,14 @@ bool contains(const int64_t (&values)[N], int64_t value) {
   return std::find(std::begin(values), std::end(values), value) != std::end(values);
 }
 
-constexpr RecordingQuality::Resolution kResolutions[] = {
-    RecordingQuality::Resolution::p720, RecordingQuality::Resolution::p1080, RecordingQuality::Resolution::p1440,
-    RecordingQuality::Resolution::p2160};
+constexpr auto kResolutionNames = enumNames<RecordingQuality::Resolution>("p720", "p1080", "p1440", "p2160");
 
 }  // namespace
 
-const char* toString(RecordingQuality::Resolution resolution) {
-  switch (resolution) {
-    case RecordingQuality::Resolution::p720: return "p720";
-    case RecordingQuality::Resolution::p1080: return "p1080";
-    case RecordingQuality::Resolution::p1440: return "p1440";
-    case RecordingQuality::Resolution::p2160: return "p2160";
-  }
-  return "p1080";
-}
+const char* toString(RecordingQuality::Resolution resolution) { return kResolutionNames.name(resolution); }
 
 std::optional<RecordingQuality::Resolution> parseResolution(std::string_view text) {
-  for (auto resolution : kResolutions)
-    if (text == toString(resolution)) return resolution;
-  return std::nullopt;
+  return kResolutionNames.parse(text);
 }
 
 int resolutionHeight(RecordingQuality::Resolution resolution) {

@@ -9,36 +9,21 @@
 
 #include "core/archive/record_decoding.h"
 #include "platform/crypto.h"
+#include "platform/enum_names.h"
 
 namespace korvel {
 
-const char* toString(SessionState state) {
-  switch (state) {
-    case SessionState::recording: return "recording";
-    case SessionState::paused: return "paused";
-    case SessionState::finalized: return "finalized";
-    case SessionState::incomplete: return "incomplete";
-  }
-  return "recording";
-}
+namespace {
 
-std::optional<SessionState> parseSessionState(std::string_view text) {
-  for (auto state : {SessionState::recording, SessionState::paused, SessionState::finalized, SessionState::incomplete})
-    if (text == toString(state)) return state;
-  return std::nullopt;
-}
+constexpr auto kSessionStateNames = enumNames<SessionState>("recording", "paused", "finalized", "incomplete");
+
+}  // namespace
+
+const char* toString(SessionState state) { return kSessionStateNames.name(state); }
+
+std::optional<SessionState> parseSessionState(std::string_view text) { return kSessionStateNames.parse(text); }
 
 bool isActive(SessionState state) { return state == SessionState::recording || state == SessionState::paused; }
-
-bool isValidMeetingID(std::string_view id) {
-  if (id.empty() || id.size() > 128 || id == "." || id == "..") return false;
-  for (char c : id) {
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                         c == '.' || c == '_';
-    if (!allowed) return false;
-  }
-  return true;
-}
 
 Json Source::toJson() const { return Json{{"id", id}, {"name", name}, {"kind", kind}}; }
 

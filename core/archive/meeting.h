@@ -12,25 +12,22 @@
 #include <string_view>
 #include <vector>
 
+#include "core/archive/meeting_time.h"
 #include "platform/clock.h"
 #include "platform/date.h"
 #include "platform/json.h"
+#include "platform/meeting_identifier.h"
 #include "platform/result.h"
 
 namespace korvel {
 
 inline constexpr int kMeetingSchemaVersion = 1;
-// No time inside a meeting may exceed ten 365.25-day years.
-inline constexpr double kMaximumMeetingSeconds = 315'576'000.0;
 
 enum class SessionState { recording, paused, finalized, incomplete };
 const char* toString(SessionState state);
 std::optional<SessionState> parseSessionState(std::string_view text);
 // Recording or paused: a capture may still be writing into the folder.
 bool isActive(SessionState state);
-
-// 1 to 128 ASCII letters, digits, "-", "." and "_", never "." or "..": safe in links and file names.
-bool isValidMeetingID(std::string_view id);
 
 // One capture track.
 struct Source {

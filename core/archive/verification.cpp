@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/crypto.h"
+#include "platform/enum_names.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -242,24 +243,17 @@ Result<OriginalMediaVerifier::Inventory> OriginalMediaVerifier::Inventory::fromJ
   return inventory;
 }
 
-const char* toString(OriginalMediaVerificationStatus status) {
-  switch (status) {
-    case Status_::verified: return "verified";
-    case Status_::missing: return "missing";
-    case Status_::sizeMismatch: return "sizeMismatch";
-    case Status_::hashMismatch: return "hashMismatch";
-    case Status_::unreadable: return "unreadable";
-    case Status_::unsupported: return "unsupported";
-    case Status_::changedDuringRead: return "changedDuringRead";
-  }
-  return "unreadable";
-}
+namespace {
+
+constexpr auto kStatusNames = enumNames<Status_>("verified", "missing", "sizeMismatch", "hashMismatch", "unreadable",
+                                                 "unsupported", "changedDuringRead");
+
+}  // namespace
+
+const char* toString(OriginalMediaVerificationStatus status) { return kStatusNames.name(status); }
 
 std::optional<OriginalMediaVerificationStatus> parseOriginalMediaVerificationStatus(const std::string& text) {
-  for (auto status : {Status_::verified, Status_::missing, Status_::sizeMismatch, Status_::hashMismatch,
-                      Status_::unreadable, Status_::unsupported, Status_::changedDuringRead})
-    if (text == toString(status)) return status;
-  return std::nullopt;
+  return kStatusNames.parse(text);
 }
 
 Json OriginalMediaVerificationResult::toJson() const {

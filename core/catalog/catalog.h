@@ -61,6 +61,19 @@ struct TranscriptSearchHit {
   Json toJson() const;
 };
 
+// What a keyword search looks for; an absent filter does not narrow it. Dates compare with the
+// meeting's start.
+struct TranscriptSearchQuery {
+  std::string text;  // every term must match; only the first 2,000 characters count
+  std::optional<std::string> provider;
+  std::optional<Date> from;     // started at or after
+  std::optional<Date> through;  // started at or before
+  std::optional<Date> before;   // started strictly before
+  int64_t limit = 50;           // clamped to 1…1,000
+
+  bool operator==(const TranscriptSearchQuery&) const = default;
+};
+
 // Narrows which job a worker may claim; an absent member does not filter.
 struct JobClaimFilter {
   std::optional<std::set<std::string>> eligibleJobIDs;
@@ -130,12 +143,7 @@ class Catalog {
   Result<CatalogSummary> refresh(const Archive& archive, const CatalogProgress& progress = {});
 
   // Keyword search over the current revisions: every term must match, best BM25 first.
-  // Only the first 2,000 characters of the query count; `limit` is clamped to 1…1,000.
-  Result<std::vector<TranscriptSearchHit>> search(std::string_view query,
-                                                  const std::optional<std::string>& provider = std::nullopt,
-                                                  std::optional<Date> from = std::nullopt,
-                                                  std::optional<Date> through = std::nullopt,
-                                                  std::optional<Date> before = std::nullopt, int64_t limit = 50);
+  Result<std::vector<TranscriptSearchHit>> search(const TranscriptSearchQuery& query);
 
   // The job queue. Times are seconds on the callers' shared clock. Boolean results report
   // whether the job changed; false means it is gone or the caller's lease no longer holds.

@@ -71,12 +71,9 @@ Json TranscriptSearchHit::toJson() const {
               {"start", start},               {"end", end},       {"text", text}};
 }
 
-Result<std::vector<TranscriptSearchHit>> Catalog::search(std::string_view words,
-                                                         const std::optional<std::string>& provider,
-                                                         std::optional<Date> from, std::optional<Date> through,
-                                                         std::optional<Date> before, int64_t limit) {
+Result<std::vector<TranscriptSearchHit>> Catalog::search(const TranscriptSearchQuery& request) {
   std::lock_guard guard(lock_);
-  const std::string expression = searchExpression(words);
+  const std::string expression = searchExpression(request.text);
   std::vector<TranscriptSearchHit> hits;
   if (expression.empty()) return hits;
 
@@ -84,24 +81,24 @@ Result<std::vector<TranscriptSearchHit>> Catalog::search(std::string_view words,
       "SELECT m.id,m.title,m.directory,u.transcript_id,u.source_id,u.utterance_id,u.start,u.end,u.text FROM "
       "utterances u JOIN meetings m ON m.id=u.meeting_id WHERE utterances MATCH ?";
   std::vector<Value> values{expression};
-  if (provider) {
+  if (request.provider) {
     sql += " AND m.provider=?";
-    values.emplace_back(*provider);
+    values.emplace_back(*request.provider);
   }
-  if (from) {
+  if (request.from) {
     sql += " AND m.started>=?";
-    values.emplace_back(from->secondsSince1970);
+    values.emplace_back(request.from->secondsSince1970);
   }
-  if (through) {
+  if (request.through) {
     sql += " AND m.started<=?";
-    values.emplace_back(through->secondsSince1970);
+    values.emplace_back(request.through->secondsSince1970);
   }
-  if (before) {
+  if (request.before) {
     sql += " AND m.started<?";
-    values.emplace_back(before->secondsSince1970);
+    values.emplace_back(request.before->secondsSince1970);
   }
   sql += " ORDER BY bm25(utterances),m.started DESC,CAST(u.start AS REAL) LIMIT ?";
-  values.emplace_back(std::clamp<int64_t>(limit, 1, kMaximumHits));
+  values.emplace_back(std::clamp<int64_t>(request.limit, 1, kMaximumHits));
 
   TRY(query(sql.c_str(), values, [&](const Row& row) -> Status {
     hits.push_back(TranscriptSearchHit{row.text(0), row.text(1), std::filesystem::path(row.text(2)), row.text(3),

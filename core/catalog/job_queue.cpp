@@ -8,13 +8,14 @@
 #include "core/catalog/catalog.h"
 #include "core/catalog/catalog_row.h"
 #include "platform/crypto.h"
+#include "platform/enum_names.h"
 #include "platform/text.h"
 
 namespace korvel {
 namespace {
 
-constexpr const char* kKindNames[] = {"transcription", "summary", "diarization", "sentiment"};
-constexpr const char* kStateNames[] = {"queued", "running", "succeeded", "failed"};
+constexpr auto kKindNames = enumNames<ProcessingKind>("transcription", "summary", "diarization", "sentiment");
+constexpr auto kStateNames = enumNames<ProcessingJobState>("queued", "running", "succeeded", "failed");
 
 Error invalidRecord() { return makeError(ErrorCode::Corrupt, "A processing job record in the catalog is invalid."); }
 
@@ -28,21 +29,11 @@ bool finite(double value) { return std::isfinite(value); }
 
 }  // namespace
 
-const char* toString(ProcessingKind kind) { return kKindNames[static_cast<int>(kind)]; }
-std::optional<ProcessingKind> parseProcessingKind(std::string_view text) {
-  for (int i = 0; i < 4; ++i) {
-    if (text == kKindNames[i]) return static_cast<ProcessingKind>(i);
-  }
-  return std::nullopt;
-}
+const char* toString(ProcessingKind kind) { return kKindNames.name(kind); }
+std::optional<ProcessingKind> parseProcessingKind(std::string_view text) { return kKindNames.parse(text); }
 
-const char* toString(ProcessingJobState state) { return kStateNames[static_cast<int>(state)]; }
-std::optional<ProcessingJobState> parseProcessingJobState(std::string_view text) {
-  for (int i = 0; i < 4; ++i) {
-    if (text == kStateNames[i]) return static_cast<ProcessingJobState>(i);
-  }
-  return std::nullopt;
-}
+const char* toString(ProcessingJobState state) { return kStateNames.name(state); }
+std::optional<ProcessingJobState> parseProcessingJobState(std::string_view text) { return kStateNames.parse(text); }
 
 Json ProcessingRequest::toJson() const {
   Json json{{"kind", toString(kind)},     {"meetingID", meetingID},

@@ -10,6 +10,7 @@
 #include "core/catalog/transcript_document.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
+#include "platform/timecode.h"
 
 namespace korvel {
 namespace {
@@ -87,11 +88,7 @@ Result<std::vector<TranscriptDocument>> lineageOrder(std::vector<TranscriptDocum
 
 int64_t cueMilliseconds(double seconds) {
   if (!std::isfinite(seconds) || seconds <= 0) return 0;
-  return static_cast<int64_t>(std::min(seconds, kTranscriptTimeLimit) * 1000.0);
-}
-
-std::string cueTime(int64_t ms) {
-  return fmt::format("{:02d}:{:02d}:{:02d}.{:03d}", ms / 3'600'000, (ms / 60'000) % 60, (ms / 1000) % 60, ms % 1000);
+  return static_cast<int64_t>(std::min(seconds, kMaximumMeetingSeconds) * 1000.0);
 }
 
 std::string escapeCueText(std::string_view text) {
@@ -285,7 +282,7 @@ std::string TranscriptArtifacts::vtt(const TranscriptDocument& document) {
       const std::string name = voiceName(*utterance.speaker);
       if (!name.empty()) payload = "<v " + name + ">" + payload + "</v>";
     }
-    text += fmt::format("{}\n{} --> {}\n{}\n", number, cueTime(start), cueTime(end), payload);
+    text += fmt::format("{}\n{} --> {}\n{}\n", number, millisecondTimecode(start), millisecondTimecode(end), payload);
   }
   return text;
 }

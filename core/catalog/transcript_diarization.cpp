@@ -43,7 +43,7 @@ Status DiarizationEvidence::validate() const {
   std::map<int64_t, double> speakerEnds;
   for (const SpeakerTurn& turn : turns) {
     const bool timesOk = std::isfinite(turn.start) && std::isfinite(turn.end) && turn.start >= 0 &&
-                         turn.start >= previousStart && turn.start < turn.end && turn.end <= kTranscriptTimeLimit;
+                         turn.start >= previousStart && turn.start < turn.end && turn.end <= kMaximumMeetingSeconds;
     auto previousEnd = speakerEnds.find(turn.speaker);
     const bool overlapsOwnTurn = previousEnd != speakerEnds.end() && turn.start < previousEnd->second;
     if (turn.speaker < 0 || turn.speaker > 7 || !timesOk || overlapsOwnTurn) return invalid("Invalid speaker interval");

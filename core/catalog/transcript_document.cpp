@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/enum_names.h"
 #include "platform/text.h"
 
 namespace korvel {
@@ -42,20 +43,15 @@ void putOptional(Json& json, const char* key, const std::optional<std::string>& 
   if (value) json[key] = *value;
 }
 
+constexpr auto kRevisionOriginNames =
+    enumNames<TranscriptDocument::RevisionOrigin>("userCorrection", "speakerAttribution");
+
 }  // namespace
 
-const char* revisionOriginName(TranscriptDocument::RevisionOrigin origin) {
-  switch (origin) {
-    case TranscriptDocument::RevisionOrigin::userCorrection: return "userCorrection";
-    case TranscriptDocument::RevisionOrigin::speakerAttribution: return "speakerAttribution";
-  }
-  return "userCorrection";
-}
+const char* revisionOriginName(TranscriptDocument::RevisionOrigin origin) { return kRevisionOriginNames.name(origin); }
 
 std::optional<TranscriptDocument::RevisionOrigin> parseRevisionOrigin(std::string_view name) {
-  if (name == "userCorrection") return TranscriptDocument::RevisionOrigin::userCorrection;
-  if (name == "speakerAttribution") return TranscriptDocument::RevisionOrigin::speakerAttribution;
-  return std::nullopt;
+  return kRevisionOriginNames.parse(name);
 }
 
 bool isValidRevisionID(std::string_view id) {
@@ -100,7 +96,7 @@ Status TranscriptDocument::validate() const {
   for (const TranscriptUtterance& u : utterances) {
     const bool utteranceOk = !u.id.empty() && seen.insert(u.id).second && std::isfinite(u.start) &&
                              std::isfinite(u.end) && u.start >= 0 && u.start >= previousStart && u.start < u.end &&
-                             u.end <= kTranscriptTimeLimit && u.text.size() <= TranscriptUtterance::kMaximumTextBytes &&
+                             u.end <= kMaximumMeetingSeconds && u.text.size() <= TranscriptUtterance::kMaximumTextBytes &&
                              isValidUtf8(u.text) && !isBlank(u.text);
     if (!utteranceOk) return invalid("Invalid, duplicate or unordered transcript utterance");
     if (u.speaker && !validSpeakerName(*u.speaker)) return invalid("Invalid transcript speaker name");

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/archive/meeting_time.h"
 #include "core/catalog/transcript_diarization.h"
 #include "platform/date.h"
 #include "platform/files.h"
@@ -23,9 +24,6 @@
 #include "platform/result.h"
 
 namespace korvel {
-
-// No time inside a meeting may exceed ten years of 365.25 days.
-inline constexpr double kTranscriptTimeLimit = 315'576'000.0;
 
 // One timed stretch of speech.
 struct TranscriptUtterance {

@@ -77,7 +77,7 @@ Result<TranscriptPlaybackIndex> TranscriptPlaybackIndex::build(const std::vector
     const TranscriptUtterance& utterance = utterances[i];
     const bool valid = !utterance.id.empty() && seen.insert(utterance.id).second && std::isfinite(utterance.start) &&
                        utterance.start >= 0 && utterance.start >= previousStart && std::isfinite(utterance.end) &&
-                       utterance.start < utterance.end && utterance.end <= kTranscriptTimeLimit;
+                       utterance.start < utterance.end && utterance.end <= kMaximumMeetingSeconds;
     if (!valid) {
       return makeError(ErrorCode::InvalidInput, "Invalid, duplicate or unordered transcript playback intervals.");
     }

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "core/archive/meeting_time.h"
 #include "platform/json.h"
 #include "platform/text.h"
 
@@ -42,7 +43,7 @@ Result<WhisperOutput> WhisperOutput::parse(std::string_view json, std::string_vi
                                            double duration) {
   const bool segmentOk = json.size() <= kMaximumBytes && !segmentID.empty() && std::isfinite(start) &&
                          std::isfinite(duration) && start >= 0 && duration > 0 &&
-                         start + duration <= kTranscriptTimeLimit;
+                         start + duration <= kMaximumMeetingSeconds;
   if (!segmentOk) return invalid("Invalid transcription segment");
 
   auto payload = parseJson(json);

@@ -45,7 +45,7 @@ void listIntents(bool json, Context& context) {
       items.push_back({{"name", widgetIntentName(button.intent)}, {"type", button.typeName}, {"title", button.title},
                        {"parameters", Json::array()}});
     }
-    return printJsonRecord(context, items);
+    return printJson(context, items);
   }
   for (const auto& action : actions) {
     std::string parameters;
@@ -87,12 +87,12 @@ void runCommandIntent(widgets::RecordingCommand command, const RunOptions& optio
   widgets::StartRecordingParameters parameters;
   if (command == widgets::RecordingCommand::start) {
     auto resolved = startParameters(options, environment);
-    if (!resolved) return reportRefusal(context, resolved.error());
+    if (!resolved) return reportFailure(context, resolved.error());
     parameters = std::move(*resolved);
   }
   auto result = widgets::runRecordingCommand(command, environment, parameters);
-  if (!result) return reportRefusal(context, result.error());
-  if (options.json) printJsonRecord(context, {{"value", result->value}, {"dialog", result->dialog}});
+  if (!result) return reportFailure(context, result.error());
+  if (options.json) printJson(context, {{"value", result->value}, {"dialog", result->dialog}});
   if (!result->value) {
     if (!options.json) context.err << result->dialog << "\n";
     context.exitCode = kExitFailed;
@@ -103,10 +103,10 @@ void runCommandIntent(widgets::RecordingCommand command, const RunOptions& optio
 
 void runStatusIntent(const RunOptions& options, const AutomationEnvironment& environment, Context& context) {
   auto result = widgets::runGetRecorderStatus(environment);
-  if (!result) return reportRefusal(context, result.error());
+  if (!result) return reportFailure(context, result.error());
   const auto& entity = result->value;
   if (options.json) {
-    return printJsonRecord(
+    return printJson(
         context, {{"value",
                    {{"id", widgets::RecorderStatusEntity::identifier}, {"state", widgets::rawValue(entity.state)},
                     {"elapsedSeconds", entity.elapsedSeconds}, {"title", entity.title},
@@ -136,7 +136,7 @@ void runIntent(const RunOptions& options, Context& context) {
   if (options.name == actions.back().name) return runStatusIntent(options, environment, context);
   for (const auto& button : widgets::widgetIntentDescriptions()) {
     if (widgetIntentName(button.intent) != options.name) continue;
-    if (auto done = widgets::runWidgetIntent(button.intent, environment); !done) reportRefusal(context, done.error());
+    if (auto done = widgets::runWidgetIntent(button.intent, environment); !done) reportFailure(context, done.error());
     return;
   }
   context.err << fmt::format("There is no action named \"{}\"; `korvel intent list` shows them.\n", options.name);

@@ -16,6 +16,7 @@
 #include "core/processing/progress.h"
 #include "core/processing/transcription_worker.h"
 #include "platform/crypto.h"
+#include "platform/enum_names.h"
 
 namespace korvel::cli {
 namespace {
@@ -55,17 +56,9 @@ Handles addHandles(CLI::App& command, Context& context) {
   return {addArchiveOptions(command, context), addCatalogOptions(command)};
 }
 
-const char* outcomeName(TranscriptionJobOutcome::Result result) {
-  switch (result) {
-    case TranscriptionJobOutcome::Result::published:
-      return "published";
-    case TranscriptionJobOutcome::Result::failed:
-      return "failed";
-    case TranscriptionJobOutcome::Result::leaseLost:
-      return "leaseLost";
-  }
-  return "failed";
-}
+constexpr auto kOutcomeNames = enumNames<TranscriptionJobOutcome::Result>("published", "failed", "leaseLost");
+
+const char* outcomeName(TranscriptionJobOutcome::Result result) { return kOutcomeNames.name(result); }
 
 Json outcomeJson(const TranscriptionJobOutcome& outcome) {
   return Json{{"jobID", outcome.jobID},

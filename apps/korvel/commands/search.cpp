@@ -9,6 +9,7 @@
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/catalog_options.h"
 #include "apps/korvel/commands.h"
+#include "platform/timecode.h"
 
 namespace korvel::cli {
 namespace {
@@ -48,21 +49,18 @@ std::optional<Date> optionalDate(const std::string& text, DayEdge edge) {
   return parseDateArgument(text, edge);
 }
 
-std::string clockText(double seconds) {
-  const auto whole = static_cast<long long>(seconds);
-  return fmt::format("{:02}:{:02}:{:02}", whole / 3600, whole / 60 % 60, whole % 60);
-}
-
 void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, const CatalogOptions& catalogOptions,
             Context& context) {
   const Archive archive = openArchive(archiveOptions, context);
   auto catalog = openCatalogOrReport(catalogOptions, archive, context);
   if (!catalog) return;
-  const std::optional<std::string> provider =
-      request.provider.empty() ? std::nullopt : std::optional<std::string>(request.provider);
-  auto hits = catalog->search(request.text, provider, optionalDate(request.from, DayEdge::start),
-                              optionalDate(request.through, DayEdge::end), optionalDate(request.before, DayEdge::start),
-                              request.limit);
+  TranscriptSearchQuery query{.text = request.text,
+                              .from = optionalDate(request.from, DayEdge::start),
+                              .through = optionalDate(request.through, DayEdge::end),
+                              .before = optionalDate(request.before, DayEdge::start),
+                              .limit = request.limit};
+  if (!request.provider.empty()) query.provider = request.provider;
+  auto hits = catalog->search(query);
   if (!hits) return reportFailure(context, hits.error());
   if (archiveOptions.json) {
     Json items = Json::array();
@@ -74,7 +72,7 @@ void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, 
     return;
   }
   for (const TranscriptSearchHit& hit : *hits) {
-    context.out << fmt::format("{}  [{}] {} ({})\n    {}\n", hit.meetingID, clockText(hit.start), hit.title,
+    context.out << fmt::format("{}  [{}] {} ({})\n    {}\n", hit.meetingID, paddedTimecode(hit.start), hit.title,
                                hit.sourceID, hit.text);
   }
 }

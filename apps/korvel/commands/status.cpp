@@ -43,7 +43,7 @@ void showStatus(const ShowOptions& options, Context& context) {
   if (options.json) {
     Json json = {{"effectiveState", widgets::rawValue(state)}, {"snapshot", snapshot.toJson()}};
     if (timerStart) json["timerStart"] = formatIso8601(*timerStart);
-    return printJsonRecord(context, json);
+    return printJson(context, json);
   }
   context.out << fmt::format("Status file: {}\n", storage.fileURL.string());
   if (!explained) context.out << fmt::format("Not usable: {}\n", explained.error().message);
@@ -120,8 +120,8 @@ void writeStatus(const WriteOptions& options, Context& context) {
   const auto snapshot =
       RecorderWidgetSnapshot::make(statusNow(options.file, context), state, options.elapsed, options.title, meetings, titles);
   const auto storage = statusStorage(options.file, context);
-  if (auto written = storage.write(snapshot); !written) return reportRefusal(context, written.error());
-  if (options.json) return printJsonRecord(context, snapshot.toJson());
+  if (auto written = storage.write(snapshot); !written) return reportFailure(context, written.error());
+  if (options.json) return printJson(context, snapshot.toJson());
   context.out << fmt::format("Published the {} snapshot with {} recent meeting{} to {}\n", options.state,
                              snapshot.meetings.size(), snapshot.meetings.size() == 1 ? "" : "s",
                              storage.fileURL.string());

@@ -9,6 +9,7 @@
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/commands.h"
 #include "core/catalog/transcript_document.h"
+#include "platform/timecode.h"
 
 namespace korvel::cli {
 namespace {
@@ -64,11 +65,6 @@ Json summaryJson(const TranscriptDocument& document) {
   return json;
 }
 
-std::string clock(double seconds) {
-  const auto whole = static_cast<long long>(seconds);
-  return fmt::format("{:02}:{:02}:{:02}", whole / 3600, whole / 60 % 60, whole % 60);
-}
-
 void listRevisions(const ArchiveOptions& options, const std::string& meetingID, Context& context) {
   auto revisions = loadLineage(options, meetingID, context);
   if (!revisions) return;
@@ -97,7 +93,7 @@ void showRevision(const ArchiveOptions& options, const RevisionChoice& choice, C
   context.out << fmt::format("Revision {} of track {} ({}, {})\n", document->id, document->sourceID,
                              document->language, document->model);
   for (const auto& utterance : document->utterances) {
-    context.out << fmt::format("[{}] {}{}\n", clock(utterance.start),
+    context.out << fmt::format("[{}] {}{}\n", paddedTimecode(utterance.start),
                                utterance.speaker ? *utterance.speaker + ": " : "", utterance.text);
   }
 }

@@ -47,7 +47,7 @@ void showTimeline(const TimelineOptions& options, Context& context) {
                          {"effectiveState", widgets::rawValue(entry.snapshot.effectiveState(entry.date))},
                          {"snapshot", entry.snapshot.toJson()}});
     }
-    return printJsonRecord(context, {{"entries", entries}, {"reloadAfter", formatIso8601(timeline.reloadAfter)}});
+    return printJson(context, {{"entries", entries}, {"reloadAfter", formatIso8601(timeline.reloadAfter)}});
   }
   for (const auto& entry : timeline.entries) {
     const widgets::RecorderWidgetContent content{entry.snapshot, entry.date, widgets::WidgetFamily::small};

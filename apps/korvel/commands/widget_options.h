@@ -1,6 +1,6 @@
 #pragma once
-// Options shared by the status, widget and intent commands: where the status file is, what
-// "now" is, and how they print records and refusals.
+// Options shared by the status, widget and intent commands: where the status file is and what
+// "now" is.
 
 #include <CLI/CLI.hpp>
 
@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "apps/korvel/cli.h"
+#include "apps/korvel/output.h"
 #include "platform/date.h"
 #include "platform/json.h"
 #include "widgets/snapshot_storage.h"
@@ -49,12 +50,5 @@ inline Date statusNow(const StatusFileOptions& options, const Context& context) 
   if (options.now.empty()) return context.clock.now();
   return parseIso8601(options.now).valueOr(context.clock.now());
 }
-
-inline void reportRefusal(Context& context, const Error& error) {
-  context.err << error.message << "\n";
-  context.exitCode = kExitFailed;
-}
-
-inline void printJsonRecord(Context& context, const Json& json) { context.out << encodePretty(json) << "\n"; }
 
 }  // namespace korvel::cli

@@ -176,13 +176,5 @@ TEST(MeetingEventTest, LinesHaveExactlyFourSortedMembers) {
   EXPECT_EQ(decodeEventLine(R"({"detail":"x","kind":)").error().message, "The event log line is not valid JSON.");
 }
 
-TEST(MeetingTest, IdentifierRule) {
-  EXPECT_TRUE(isValidMeetingID("A-1.b_2"));
-  EXPECT_FALSE(isValidMeetingID(""));
-  EXPECT_FALSE(isValidMeetingID(".."));
-  EXPECT_FALSE(isValidMeetingID("a/b"));
-  EXPECT_FALSE(isValidMeetingID(std::string(129, 'a')));
-}
-
 }  // namespace
 }  // namespace korvel

@@ -58,9 +58,9 @@ TEST_F(CatalogIndexTest, AFileThatIsNotACatalogAndAClosedCatalogGiveSqliteErrors
   catalog->close();
   EXPECT_EQ(catalog->upsert(meeting, folder).error().message, "Catalog is closed");
   EXPECT_EQ(catalog->processingJobs().error().message, "Catalog is closed");
-  EXPECT_EQ(catalog->search("planning").error().message, "Catalog is closed");
+  EXPECT_EQ(catalog->search({.text = "planning"}).error().message, "Catalog is closed");
   // A query with nothing searchable never reaches the database.
-  EXPECT_THAT(catalog->search("?! \"\""), IsOkAndHolds(IsEmpty()));
+  EXPECT_THAT(catalog->search({.text = "?! \"\""}), IsOkAndHolds(IsEmpty()));
 
   // The parent folder cannot be created under a plain file.
   auto blocked = Catalog::open(junk / "inner" / "catalog.sqlite");

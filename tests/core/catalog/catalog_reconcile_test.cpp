@@ -51,7 +51,7 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   EXPECT_EQ(summary.meetingsIndexed, 1u);
   EXPECT_EQ(summary.revisionsIndexed, 2u);
   EXPECT_EQ(summary.utterancesIndexed, 3u);
-  EXPECT_THAT(catalog->search("palette"), IsOkAndHolds(SizeIs(1)));
+  EXPECT_THAT(catalog->search({.text = "palette"}), IsOkAndHolds(SizeIs(1)));
 
   // Nothing changed: no transcript is read and nothing is re-indexed.
   summary = refreshMatchesRebuild();
@@ -63,14 +63,14 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   CatalogSandbox::publish(secondFolder, makeRevision("S1", second.id, "mic", 30, {"candidate pipeline"}));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 2u);
-  EXPECT_THAT(catalog->search("palette"), IsOkAndHolds(IsEmpty()));
-  EXPECT_THAT(catalog->search("columns"), IsOkAndHolds(SizeIs(1)));
+  EXPECT_THAT(catalog->search({.text = "palette"}), IsOkAndHolds(IsEmpty()));
+  EXPECT_THAT(catalog->search({.text = "columns"}), IsOkAndHolds(SizeIs(1)));
 
   // Rename: the title follows without re-indexing.
   ASSERT_THAT(box.archive.renameMeeting(secondFolder, second.id, "Hiring sync", "Hiring panel"), testing::IsOk());
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 0u);
-  ASSERT_OK_AND_ASSIGN(const auto candidates, catalog->search("candidate"));
+  ASSERT_OK_AND_ASSIGN(const auto candidates, catalog->search({.text = "candidate"}));
   ASSERT_EQ(candidates.size(), 1u);
   EXPECT_EQ(candidates[0].title, "Hiring panel");
 
@@ -81,13 +81,13 @@ TEST_F(CatalogReconcileTest, RefreshConvergesToRebuildThroughEveryKindOfChange) 
   ASSERT_OK_AND_ASSIGN(const auto entry, moveToTrash(box.archive, secondFolder, second.id));
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsRemoved, 1u);
-  EXPECT_THAT(catalog->search("candidate"), IsOkAndHolds(IsEmpty()));
+  EXPECT_THAT(catalog->search({.text = "candidate"}), IsOkAndHolds(IsEmpty()));
   EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(1)));
 
   ASSERT_THAT(restoreFromTrash(box.archive, entry, second.id), testing::IsOk());
   summary = refreshMatchesRebuild();
   EXPECT_EQ(summary.meetingsIndexed, 1u);
-  EXPECT_THAT(catalog->search("candidate"), IsOkAndHolds(SizeIs(1)));
+  EXPECT_THAT(catalog->search({.text = "candidate"}), IsOkAndHolds(SizeIs(1)));
 
   // A new meeting with an empty revision is read each time (it cannot be told from a lost
   // one without reading) but still converges.
@@ -148,7 +148,7 @@ TEST_F(CatalogReconcileTest, RebuildReportsProgressAndKeepsJobs) {
   ASSERT_TRUE(summary);
   EXPECT_EQ(calls, (std::vector<std::string>{"r1/3", "r2/3", "r3/3", "i1/3", "i2/3", "i3/3"}));
   EXPECT_EQ(summary->transcriptFilesRead, 3u);
-  EXPECT_THAT(catalog->search("word"), IsOkAndHolds(SizeIs(3)));
+  EXPECT_THAT(catalog->search({.text = "word"}), IsOkAndHolds(SizeIs(3)));
   EXPECT_THAT(catalog->processingJobs(), IsOkAndHolds(SizeIs(1)));
 }
 
@@ -178,7 +178,7 @@ TEST_F(CatalogReconcileTest, AWriterKilledInsideItsTransactionLeavesTheCatalogAs
   EXPECT_EQ(dumpCatalog(box.databaseFile, true), before);
   catalog.reset();
   catalog = box.open();
-  EXPECT_THAT(catalog->search("before"), IsOkAndHolds(SizeIs(4)));
+  EXPECT_THAT(catalog->search({.text = "before"}), IsOkAndHolds(SizeIs(4)));
   refreshMatchesRebuild();
 }
 

@@ -68,7 +68,12 @@ class CatalogSearchTest : public ::testing::Test {
                                 std::optional<Date> through = {}, std::optional<Date> before = {},
                                 std::optional<std::string> provider = {}, int64_t limit = 50) {
     std::vector<std::string> out;
-    const auto found = testing::valueOf(catalog->search(query, provider, from, through, before, limit));
+    const auto found = testing::valueOf(catalog->search({.text = std::string(query),
+                                                          .provider = provider,
+                                                          .from = from,
+                                                          .through = through,
+                                                          .before = before,
+                                                          .limit = limit}));
     for (const auto& hit : found) {
       out.push_back((hit.meetingID == older.id ? "old:" : "new:") + hit.utteranceID);
     }
@@ -91,7 +96,7 @@ TEST_F(CatalogSearchTest, RanksByBm25ThenNewerMeetingThenEarlierUtterance) {
   // Equal scores: the newer meeting first, then earlier utterances.
   EXPECT_EQ(hits("roadmap"), (std::vector<std::string>{"new:u4", "old:u2", "old:u4"}));
 
-  ASSERT_OK_AND_ASSIGN(const auto found, catalog->search("rapida"));
+  ASSERT_OK_AND_ASSIGN(const auto found, catalog->search({.text = "rapida"}));
   ASSERT_EQ(found.size(), 1u);
   const TranscriptSearchHit& hit = found[0];
   EXPECT_EQ(hit.title, "Older meeting");
@@ -108,7 +113,7 @@ TEST_F(CatalogSearchTest, AQueryAtTheCharacterLimitStillMatchesOnItsLastTerm) {
   const Meeting meeting =
       add("Multibyte meeting", 1'600'000'000, {"\u0436e\u0301\u044f alone", "\u0436e\u0301\u044f and " + lastTerm});
   for (const std::string& overflow : {std::string(), std::string("e\u0301"), std::string(" other")}) {
-    ASSERT_OK_AND_ASSIGN(const auto found, catalog->search(multibyteQuery(lastTerm, overflow)));
+    ASSERT_OK_AND_ASSIGN(const auto found, catalog->search({.text = multibyteQuery(lastTerm, overflow)}));
     ASSERT_EQ(found.size(), 1u) << overflow;
     EXPECT_EQ(found[0].meetingID, meeting.id);
     EXPECT_EQ(found[0].utteranceID, "u2");

@@ -109,7 +109,7 @@ TEST_F(TranscriptionPipelineTest, PlansOneJobPerTrackOnceAndPublishesSearchableR
   ASSERT_OK_AND_ASSIGN(const auto jobs, catalog->processingJobs());
   for (const auto& job : jobs) EXPECT_EQ(job.state, ProcessingJobState::succeeded);
 
-  auto hits = catalog->search("orcamento mic");
+  auto hits = catalog->search({.text = "orcamento mic"});
   ASSERT_TRUE(hits) << hits.error().message;
   EXPECT_EQ(hits->size(), 2u);
 }
