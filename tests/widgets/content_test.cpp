@@ -117,5 +117,35 @@ TEST(RecorderWidgetContentTest, HtmlViewIsSelfContainedAndEscapesTitles) {
   }
 }
 
+// A file the recorder wrote with titles hidden may still carry a real title (the reader trusts the
+// publisher), so the page keys on showTitles, and on a live recording, not on the text.
+TEST(RecorderWidgetContentTest, HtmlViewShowsTheCurrentTitleOnlyWhenPublishedAndLive) {
+  const auto withTitle = [](WidgetRecorderState state, bool showTitles) {
+    RecorderWidgetContent c = content(state, WidgetFamily::medium);
+    c.snapshot.title = "Board <offsite>";
+    c.snapshot.showTitles = showTitles;
+    return renderWidgetHtml(c);
+  };
+  EXPECT_NE(withTitle(WidgetRecorderState::recording, true).find("Board &lt;offsite&gt;"), std::string::npos);
+  EXPECT_NE(withTitle(WidgetRecorderState::paused, true).find("Board &lt;offsite&gt;"), std::string::npos);
+  EXPECT_EQ(withTitle(WidgetRecorderState::recording, false).find("Board"), std::string::npos);
+  EXPECT_EQ(withTitle(WidgetRecorderState::idle, true).find("Board"), std::string::npos);
+  EXPECT_EQ(withTitle(WidgetRecorderState::unavailable, true).find("Board"), std::string::npos);
+}
+
+TEST(RecorderWidgetContentTest, HtmlViewLabelsIconButtonsAndBadgesLiveStates) {
+  const std::string recording = renderWidgetHtml(content(WidgetRecorderState::recording, WidgetFamily::small));
+  EXPECT_NE(recording.find("aria-label=\"Pause recording\">"), std::string::npos);
+  EXPECT_NE(recording.find("<span>Pause</span></button>"), std::string::npos);
+  EXPECT_NE(recording.find("<span>Stop</span></button>"), std::string::npos);
+  EXPECT_NE(recording.find("data-badge=\"recording\""), std::string::npos);
+  const std::string paused = renderWidgetHtml(content(WidgetRecorderState::paused, WidgetFamily::large));
+  EXPECT_NE(paused.find("<span>Resume</span></button>"), std::string::npos);
+  EXPECT_NE(paused.find("data-badge=\"paused\""), std::string::npos);
+  EXPECT_NE(paused.find("prefers-color-scheme:dark"), std::string::npos);
+  const std::string idle = renderWidgetHtml(content(WidgetRecorderState::idle, WidgetFamily::large));
+  EXPECT_EQ(idle.find("data-badge="), std::string::npos);
+}
+
 }  // namespace
 }  // namespace korvel::widgets
