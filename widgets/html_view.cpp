@@ -176,7 +176,8 @@ body{background:var(--page);font-family:system-ui,-apple-system,"Helvetica Neue"
 .status.inline .time{min-width:0;overflow:hidden;text-overflow:ellipsis}
 .large .status.inline{font-size:19px;line-height:28px;height:28px}
 .status.lines-2{font-size:12px;line-height:16px;white-space:normal;height:32px}
-.large .status.lines-2{font-size:14px;line-height:18px;height:36px}
+.large .status.lines-2,.small .status.lines-2{font-size:14px;line-height:18px;height:36px}
+.small .status.inline.lines-1{font-size:17px;line-height:22px;height:22px}
 .status.stacked{display:flex;flex-direction:column;height:52px}
 .status.stacked .word{height:20px;line-height:20px}
 .status.stacked .sep{display:none}
