@@ -69,8 +69,8 @@ std::string stateBadge(WidgetRecorderState state) {
   return "";
 }
 
-// Where the family stacks its status, the running time gets a line of its own in large digits;
-// the paused text keeps its separator for readers but drops it from the stacked drawing.
+// Where the family stacks its status, the running time gets a line of its own in large digits,
+// and the paused line's separator shows only where the word and the time share a line.
 std::string statusLine(const RecorderWidgetContent& content, const WidgetStatusLine& status) {
   const bool stacked = content.family != WidgetFamily::large;
   std::string word = status.text;
@@ -85,7 +85,8 @@ std::string statusLine(const RecorderWidgetContent& content, const WidgetStatusL
                        escape(status.text.substr(dot + std::string_view(" · ").size())));
   }
   return fmt::format(
-      R"(<div class="status {} state-{} lines-{}" data-role="status"><span class="word">{}<span>{}</span></span>{}</div>)",
+      R"(<div class="status {} state-{} lines-{}" data-role="status">)"
+      R"(<span class="word">{}<span>{}</span></span>{}</div>)",
       stacked && !time.empty() ? "stacked" : "inline", rawValue(content.state()), status.maximumLines,
       stateBadge(content.state()), escape(word), time.empty() ? "" : " " + time);
 }
