@@ -2,19 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 #include "core/archive/archive.h"
 #include "core/catalog/catalog.h"
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/apps/korvel_program.h"
 #include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
@@ -297,24 +291,6 @@ TEST_F(ProcessCliTest, RequestingProcessingEnablesPlanning) {
   EXPECT_EQ(korvel({"process", "request", "NOPE"}).err, "No meeting with this identifier is in the archive.\n");
 }
 
-// The built korvel program: CTest names its folder; run by hand, the test finds it beside itself.
-std::filesystem::path korvelProgram() {
-  if (const char* build = std::getenv("KORVEL_BUILD_DIR"); build && *build) {
-    return std::filesystem::path(build) / "apps" / "korvel" / "korvel";
-  }
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() / "apps" /
-         "korvel" / "korvel";
-}
-
-// Waits for `condition`, checking every 10 ms for at most 20 s.
-bool eventually(const std::function<bool()>& condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
-
 TEST_F(ProcessCliTest, AnInterruptedWorkerHandsItsJobBackAndLeavesNoScratchFiles) {
   ASSERT_EQ(korvel({"process", "plan"}).code, kExitOk);
   const auto scratch = temp.path() / "tmp";
@@ -328,37 +304,18 @@ TEST_F(ProcessCliTest, AnInterruptedWorkerHandsItsJobBackAndLeavesNoScratchFiles
   for (const int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
     std::filesystem::remove(marker);
-    const std::string program = korvelProgram().string();
-    std::vector<std::string> arguments{program, "process", "work", "--engine", engine.string()};
-    std::vector<std::string> environment{"KORVEL_HOME=" + temp.path().string(), "TMPDIR=" + scratch.string(),
-                                         "TZ=UTC", "PATH=/usr/bin:/bin"};
-    std::vector<char*> argv, envp;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    for (auto& variable : environment) envp.push_back(variable.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
     const auto errors = temp.path() / "worker-errors.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0) << program;
-
-    const bool started = eventually([&] { return std::filesystem::exists(marker); });
-    EXPECT_TRUE(started);
-    ::kill(pid, signal);
-    int status = 0;
-    const bool exited = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
-    if (!exited) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-    }
-    ASSERT_TRUE(exited);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    const auto pid = startKorvel({"process", "work", "--engine", engine.string()},
+                                 {"KORVEL_HOME=" + temp.path().string(), "TMPDIR=" + scratch.string(), "TZ=UTC",
+                                  "PATH=/usr/bin:/bin"},
+                                 errors);
+    ASSERT_TRUE(pid.has_value()) << korvelProgram();
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(marker); }));
+    ::kill(*pid, signal);
+    const auto status = waitForExit(*pid);
+    ASSERT_TRUE(status.has_value());
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 128 + signal);
     EXPECT_NE(korvel::testing::readText(errors).find("Stopped; the job was handed back to the queue."),
               std::string::npos);
 
