@@ -19,8 +19,8 @@ constexpr double kAbandonedStagingSeconds = 3600;
 
 class ProgramEngine final : public TranscriptionEngine {
  public:
-  ProgramEngine(std::string program, const FileSystem& fileSystem)
-      : program_(std::move(program)), fileSystem_(fileSystem) {}
+  ProgramEngine(std::string program, const FileSystem& fileSystem, const InterruptWatch* interrupts)
+      : program_(std::move(program)), fileSystem_(fileSystem), interrupts_(interrupts) {}
 
   Result<std::string> transcribe(const EngineInput& input) override {
     // A private folder per run: the engine writes a file by name, and nobody else may plant one there.
@@ -36,7 +36,8 @@ class ProgramEngine final : public TranscriptionEngine {
                                          "--duration", fmt::format("{}", input.duration), "--language",
                                          input.language, "--model", input.model, "--source", input.sourceID,
                                          "--segment", input.segmentID, "--segment-index",
-                                         std::to_string(input.segmentIndex), "--meeting-title", input.meetingTitle});
+                                         std::to_string(input.segmentIndex), "--meeting-title", input.meetingTitle},
+                              interrupts_);
     auto output = outcome && outcome->exitCode == 0
                       ? scratch.readFile(name, WhisperOutput::kMaximumBytes + 1)
                       : Result<std::string>(makeError(ErrorCode::Io, ""));
@@ -53,38 +54,62 @@ class ProgramEngine final : public TranscriptionEngine {
  private:
   std::string program_;
   const FileSystem& fileSystem_;
+  const InterruptWatch* interrupts_;
 };
 
 class PreparedEngine final : public TranscriptionEngine {
  public:
-  PreparedEngine(std::vector<std::filesystem::path> outputs, const FileSystem& fileSystem)
-      : outputs_(std::move(outputs)), fileSystem_(fileSystem) {}
+  explicit PreparedEngine(std::vector<std::string> outputs) : outputs_(std::move(outputs)) {}
 
   Result<std::string> transcribe(const EngineInput& input) override {
     if (input.segmentIndex >= outputs_.size()) {
       return makeError(ErrorCode::InvalidInput, "Give one engine output per committed segment of the track.");
     }
-    const auto& path = outputs_[input.segmentIndex];
-    const Dir folder = TRY(Dir::openRoot(fileSystem_, path.has_parent_path() ? path.parent_path() : "."));
-    auto bytes = folder.readFile(path.filename().string(), WhisperOutput::kMaximumBytes + 1);
-    if (!bytes) return makeError(bytes.error().code, fmt::format("{} could not be read.", path.string()));
-    return bytes;
+    return outputs_[input.segmentIndex];
   }
 
  private:
-  std::vector<std::filesystem::path> outputs_;
-  const FileSystem& fileSystem_;
+  std::vector<std::string> outputs_;
 };
+
+Result<std::string> readEngineOutput(const std::filesystem::path& path, const FileSystem& fileSystem) {
+  auto folder = Dir::openRoot(fileSystem, path.has_parent_path() ? path.parent_path() : ".");
+  auto bytes = folder ? folder->readFile(path.filename().string(), WhisperOutput::kMaximumBytes + 1)
+                      : Result<std::string>(std::move(folder).error());
+  if (!bytes) return makeError(bytes.error().code, fmt::format("{} could not be read.", path.string()));
+  return bytes;
+}
 
 }  // namespace
 
-std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program, const FileSystem& fileSystem) {
-  return std::make_unique<ProgramEngine>(std::move(program), fileSystem);
+std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program, const FileSystem& fileSystem,
+                                                       const InterruptWatch* interrupts) {
+  return std::make_unique<ProgramEngine>(std::move(program), fileSystem, interrupts);
 }
 
-std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs,
-                                                        const FileSystem& fileSystem) {
-  return std::make_unique<PreparedEngine>(std::move(outputs), fileSystem);
+std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::string> outputs) {
+  return std::make_unique<PreparedEngine>(std::move(outputs));
+}
+
+Result<std::vector<std::string>> readEngineOutputs(const Meeting& meeting, std::string_view sourceID,
+                                                   const std::vector<std::filesystem::path>& files,
+                                                   const FileSystem& fileSystem) {
+  const auto track = TRY(ProcessingPlanner::segments(meeting, sourceID));
+  if (files.size() != track.size()) {
+    return makeError(ErrorCode::InvalidInput,
+                     fmt::format("Give one engine output per committed segment of the track: it has {}, {} given.",
+                                 track.size(), files.size()));
+  }
+  std::vector<std::string> outputs;
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::string bytes = TRY(readEngineOutput(files[i], fileSystem));
+    auto parsed = WhisperOutput::parse(bytes, track[i].id, track[i].start, track[i].duration);
+    if (!parsed) {
+      return makeError(ErrorCode::InvalidInput, fmt::format("{}: {}", files[i].string(), parsed.error().message));
+    }
+    outputs.push_back(std::move(bytes));
+  }
+  return outputs;
 }
 
 JobClaimFilter trackJobFilter(const std::vector<ProcessingJob>& jobs, std::string_view meetingID,
@@ -136,6 +161,12 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
     return finish(catalog_.failJob(job.id, token, detail, now(), settings_.retryAfterSeconds),
                   TranscriptionJobOutcome::Result::failed, detail);
   };
+  // Handing the job back keeps the stop from costing an attempt or a wait for the lease.
+  auto cancelled = [&] { return settings_.cancelled && settings_.cancelled(); };
+  auto handBack = [&] {
+    return finish(catalog_.returnJob(job.id, token, now()), TranscriptionJobOutcome::Result::interrupted,
+                  "Stopped; the job was handed back to the queue.");
+  };
 
   auto folder = archive_.openMeetingFolder(request.directory);
   if (!folder) return fail(folder.error().message);
@@ -151,6 +182,7 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
   std::vector<std::string> outputs;
   for (size_t i = 0; i < track->size(); ++i) {
     const Segment& segment = (*track)[i];
+    if (cancelled()) return handBack();
     if (i > 0) {
       auto renewed = catalog_.renewJob(job.id, token, now(), settings_.leaseSeconds);
       if (!renewed) return std::move(renewed).error();
@@ -160,6 +192,7 @@ Result<TranscriptionJobOutcome> TranscriptionWorker::run(const ProcessingJob& jo
     if (!media) return fail(fmt::format("Segment {} names an unsafe media file.", segment.id));
     auto output = engine.transcribe(EngineInput{*media, meeting->title, request.sourceID, segment.id, i,
                                                 segment.duration, request.model, request.language});
+    if (cancelled()) return handBack();
     if (!output) return fail(output.error().message);
     outputs.push_back(std::move(*output));
   }

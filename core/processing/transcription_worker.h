@@ -6,6 +6,7 @@
 // runs the model and returns its JSON result.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "core/archive/archive.h"
 #include "core/catalog/catalog.h"
 #include "platform/clock.h"
+#include "platform/interrupts.h"
 #include "platform/result.h"
 
 namespace korvel {
@@ -39,16 +41,26 @@ class TranscriptionEngine {
 
 // Runs an external program once per segment: `program --audio FILE --output FILE --duration S
 // --language L --model M --source ID --segment ID --segment-index N --meeting-title T`; the
-// program writes its JSON result to the output file and exits 0.
+// program writes its JSON result to the output file and exits 0. With `interrupts`, a signal
+// stops the running program and its transcription fails with ErrorCode::Cancelled.
 std::unique_ptr<TranscriptionEngine> makeProgramEngine(std::string program,
-                                                       const FileSystem& fs = FileSystem::posix());
+                                                       const FileSystem& fs = FileSystem::posix(),
+                                                       const InterruptWatch* interrupts = nullptr);
 
-// Engine output already on disk (what `korvel process import` is given), one file per segment in order.
-std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::filesystem::path> outputs,
-                                                        const FileSystem& fs = FileSystem::posix());
+// Engine output already read (what `korvel process import` is given), one per segment in order.
+std::unique_ptr<TranscriptionEngine> makePreparedEngine(std::vector<std::string> outputs);
+
+// Reads the engine output files given for a track, one per committed segment in order, and
+// checks each parses as the engine's result for its segment: what `import` verifies before it
+// claims anything. Refuses a count that differs from the track's segments, a file that cannot be
+// read, and output the parser refuses.
+Result<std::vector<std::string>> readEngineOutputs(const Meeting& meeting, std::string_view sourceID,
+                                                   const std::vector<std::filesystem::path>& files,
+                                                   const FileSystem& fs = FileSystem::posix());
 
 struct TranscriptionJobOutcome {
-  enum class Result { published, failed, leaseLost };
+  // interrupted: the worker was asked to stop and handed the job back, its attempt not counted.
+  enum class Result { published, failed, leaseLost, interrupted };
   std::string jobID;
   std::string meetingID;
   std::string sourceID;
@@ -60,6 +72,8 @@ struct WorkerSettings {
   double leaseSeconds = 300;
   double retryAfterSeconds = 60;
   std::optional<std::string> engineVersion;
+  // Asked between segments and after the engine returns; true hands the job back and stops.
+  std::function<bool()> cancelled;
 };
 
 // Only the transcription jobs of this track of this meeting: what importing results for one

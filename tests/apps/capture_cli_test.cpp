@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <sstream>
 
 #include "platform/crypto.h"
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/apps/korvel_program.h"
 #include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
@@ -74,6 +78,34 @@ TEST_F(CaptureCliTest, BadArgumentsChangeNothing) {
   const auto title = korvel({"capture", "simulate", "--title", "\t"});
   EXPECT_EQ(title.code, kExitFailed);
   EXPECT_EQ(treeFingerprint(temp.path()), before);
+}
+
+TEST_F(CaptureCliTest, AnInterruptedSimulationRemovesItsScratchFolder) {
+  // A sox that starts and then takes its time, so that the signal lands while media is made.
+  const auto bin = temp.path() / "bin";
+  const auto scratch = temp.path() / "tmp";
+  fs::create_directories(bin);
+  fs::create_directories(scratch);
+  const auto marker = temp.path() / "sox-started";
+  korvel::testing::writeText(bin / "sox", "#!/bin/sh\ntouch '" + marker.string() + "'\nsleep 30\n");
+  ::chmod((bin / "sox").c_str(), 0755);
+  const auto errors = temp.path() / "capture-errors.txt";
+  const auto pid = startKorvel({"capture", "simulate", "--title", "Stopped"},
+                               {"KORVEL_HOME=" + temp.path().string(), "TMPDIR=" + scratch.string(), "TZ=UTC",
+                                "PATH=" + bin.string() + ":/usr/bin:/bin"},
+                               errors);
+  ASSERT_TRUE(pid.has_value()) << korvelProgram();
+  EXPECT_TRUE(eventually([&] { return fs::exists(marker); }));
+  ::kill(*pid, SIGINT);
+  const auto status = waitForExit(*pid);
+  ASSERT_TRUE(status.has_value());
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 130);
+  EXPECT_NE(readText(errors).find("Stopped after 0 segments"), std::string::npos) << readText(errors);
+  for (const auto& entry : fs::directory_iterator(scratch)) ADD_FAILURE() << entry.path();
+  // The session stays as a crash would leave it, for recover.
+  ASSERT_EQ(archive.sessions().size(), 1u);
+  EXPECT_EQ(archive.sessions()[0].meeting.state, SessionState::recording);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/commands.h"
+#include "platform/interrupts.h"
 #include "platform/process.h"
 
 namespace korvel::cli {
@@ -66,7 +67,8 @@ class Scratch {
 };
 
 // Generated media for one segment: a tone per audio track, noise standing in for video frames.
-Result<std::string> generateMedia(const Scratch& scratch, const Source& source, int index, double seconds) {
+Result<std::string> generateMedia(const Scratch& scratch, const Source& source, int index, double seconds,
+                                  const InterruptWatch& interrupts) {
   const fs::path output = scratch.path() / (source.kind == "video" ? "segment.raw" : "segment.wav");
   const std::string length = fmt::format("{}", seconds);
   std::vector<std::string> arguments;
@@ -78,7 +80,8 @@ Result<std::string> generateMedia(const Scratch& scratch, const Source& source, 
     arguments = {"-n", "-r", "16000", "-c", "1", "-b", "16", output.string(), "synth", length, "sine",
                  std::to_string(frequency)};
   }
-  auto outcome = runProgram("sox", arguments);
+  auto outcome = runProgram("sox", arguments, &interrupts);
+  if (!outcome && outcome.error().code == ErrorCode::Cancelled) return std::move(outcome).error();
   if (!outcome || outcome->exitCode != 0)
     return makeError(ErrorCode::Io, "Generating audio with sox failed; install sox and try again.");
   auto scratchDir = Dir::openRoot(scratch.files(), scratch.path());
@@ -127,16 +130,26 @@ void simulate(const ArchiveOptions& options, const SimulateArguments& arguments,
   if (!created) return reportFailure(context, created.error());
   auto folder = archive.openMeetingFolder(*created);
   if (!folder) return reportFailure(context, folder.error());
+  // Declared before the scratch folder, so that the handlers stay until it is removed.
+  const InterruptWatch interrupts;
   Scratch scratch(*context.fileSystem);
   if (scratch.path().empty()) return reportFailure(context, makeError(ErrorCode::Io, "A scratch folder could not be made."));
 
   const int count = static_cast<int>(std::ceil(arguments.seconds / arguments.segmentSeconds - 1e-9));
   int64_t committed = 0;
+  // Stopped by the user: the session stays as a crash would leave it, the scratch folder goes.
+  const auto stopped = [&] {
+    context.err << fmt::format("Stopped after {} segments of {} “{}”; run korvel recover {}.\n", committed,
+                               meeting.id, meeting.title, meeting.id);
+    context.exitCode = interrupts.exitCode();
+  };
   for (int index = 0; index < count; ++index) {
     const double start = index * arguments.segmentSeconds;
     const double duration = std::min(arguments.segmentSeconds, arguments.seconds - start);
     for (const auto& source : meeting.sources) {
-      auto media = generateMedia(scratch, source, index, duration);
+      if (interrupts.interrupted()) return stopped();
+      auto media = generateMedia(scratch, source, index, duration, interrupts);
+      if (interrupts.interrupted()) return stopped();
       if (!media) return reportFailure(context, media.error());
       if (arguments.crashAfter && committed == *arguments.crashAfter) {
         // The crash comes while this segment is being written: its media stays, unrecorded.

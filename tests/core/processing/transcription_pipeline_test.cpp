@@ -270,5 +270,32 @@ TEST_F(TranscriptionPipelineTest, TranscriptionOffPlansNothingUntilRequested) {
   EXPECT_EQ(ProcessingPlanner::enqueue(*requested, open(folder), model, *catalog, clock).size(), 2u);
 }
 
+TEST_F(TranscriptionPipelineTest, AStoppedWorkerHandsTheJobBackWithoutCountingTheAttempt) {
+  const auto folder = finishedMeeting("Interrupted");
+  ASSERT_OK_AND_ASSIGN(const Meeting meeting, archive.read(folder));
+  ASSERT_THAT(ProcessingPlanner::enqueue(meeting, open(folder), model, *catalog, clock), SizeIs(2));
+  ScriptedEngine engine;
+  // Asked before each segment and after the engine returns: stop before the second segment, as
+  // the first result comes back, and before the first segment.
+  for (const size_t allowed : {2u, 1u, 0u}) {
+    size_t asked = 0;
+    WorkerSettings settings;
+    settings.cancelled = [&] { return asked++ >= allowed; };
+    TranscriptionWorker worker(*catalog, archive, clock, settings);
+    engine.inputs.clear();
+    ASSERT_OK_AND_ASSIGN(const auto outcome, worker.runNext(engine));
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->result, TranscriptionJobOutcome::Result::interrupted);
+    EXPECT_EQ(engine.inputs.size(), allowed == 0 ? 0u : 1u);
+    ASSERT_OK_AND_ASSIGN(const auto jobs, catalog->processingJobs());
+    for (const auto& job : jobs) {
+      EXPECT_EQ(job.state, ProcessingJobState::queued);
+      EXPECT_EQ(job.attempts, 0);
+      EXPECT_FALSE(job.leaseToken.has_value());
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "transcripts"));
+}
+
 }  // namespace
 }  // namespace korvel
