@@ -156,10 +156,11 @@ void moveArchiveCommand(const ArchiveOptions& options, const MoveArguments& argu
     if (overridden)
       context.out << "KORVEL_ARCHIVE is set and still wins over it; change or unset it to use the new location.\n";
   }
-  if (summary) context.out << fmt::format("Catalog built: {} meetings.\n", summary->meetings);
+  if (summary)
+    context.out << fmt::format("Catalog built: {} {}.\n", summary->meetings, summary->meetings == 1 ? "meeting" : "meetings");
   if (outcome->abandonedStagingRemoved > 0)
-    context.out << fmt::format("Removed {} unfinished copies left by an interrupted move.\n",
-                               outcome->abandonedStagingRemoved);
+    context.out << fmt::format("Removed {} unfinished {} left by an interrupted move.\n",
+                               outcome->abandonedStagingRemoved, outcome->abandonedStagingRemoved == 1 ? "copy" : "copies");
   context.out << fmt::format(
       "The old archive at {} was left untouched; remove it yourself once you have checked the new one.\n",
       plan.source.string());
