@@ -6,6 +6,7 @@
 
 #include <ostream>
 
+#include "core/archive/user_settings.h"
 #include "platform/timezone.h"
 
 namespace korvel::cli {
@@ -20,7 +21,10 @@ std::shared_ptr<ArchiveOptions> addArchiveOptions(CLI::App& command, Context& co
 }
 
 Archive openArchive(const ArchiveOptions& options, const Context& context) {
-  const std::filesystem::path root = options.archive.empty() ? context.folders.archiveRoot : std::filesystem::path(options.archive);
+  const std::filesystem::path root =
+      options.archive.empty()
+          ? defaultArchiveRoot(*context.fileSystem, context.folders, context.environment).valueOr(context.folders.archiveRoot)
+          : std::filesystem::path(options.archive);
   std::string zone = currentTimeZoneIdentifier();
   // The tool's own environment decides, so a script (or a test) can pin the date folders.
   if (context.environment) {
