@@ -145,6 +145,7 @@ TEST_F(CatalogCliTest, SearchNeverCreatesACatalogAndNamesRefresh) {
   const auto unrefreshed = korvel({"search", "passos", "--catalog", empty.string()});
   EXPECT_EQ(unrefreshed.code, kExitFailed);
   EXPECT_EQ(unrefreshed.err, "The catalog holds no meetings; run korvel catalog refresh to index the archive.\n");
+  EXPECT_EQ(korvel({"search", "passos", "--catalog", empty.string(), "--json"}).code, kExitFailed);
   ASSERT_EQ(korvel({"catalog", "refresh", "--catalog", empty.string()}).code, kExitOk);
   const auto refreshed = korvel({"search", "nothing-like-this", "--catalog", empty.string()});
   EXPECT_EQ(refreshed.code, kExitOk);

@@ -64,11 +64,6 @@ void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, 
   if (!request.provider.empty()) query.provider = request.provider;
   auto hits = catalog->search(query);
   if (!hits) return reportFailure(context, hits.error());
-  if (archiveOptions.json) {
-    Json items = Json::array();
-    for (const TranscriptSearchHit& hit : *hits) items.push_back(hit.toJson());
-    return printJson(context, items);
-  }
   if (hits->empty()) {
     // An empty catalog finds nothing however full the archive is; say so rather than "No matches.".
     auto meetings = catalog->meetingCount();
@@ -78,6 +73,13 @@ void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, 
                                               "The catalog holds no meetings; run korvel catalog refresh to index "
                                               "the archive."));
     }
+  }
+  if (archiveOptions.json) {
+    Json items = Json::array();
+    for (const TranscriptSearchHit& hit : *hits) items.push_back(hit.toJson());
+    return printJson(context, items);
+  }
+  if (hits->empty()) {
     context.out << "No matches.\n";
     return;
   }
