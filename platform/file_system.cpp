@@ -233,7 +233,8 @@ Error errnoError(int err, std::string_view what) {
   if (err == ENOENT || err == ENOTDIR) code = ErrorCode::NotFound;
   if (err == ELOOP || err == EACCES || err == EPERM) code = ErrorCode::Denied;
   if (err == EEXIST || err == ENOTEMPTY) code = ErrorCode::InvalidInput;
-  return makeError(code, fmt::format("Could not {}: {}.", what, std::strerror(err)));
+  std::string sentence = fmt::format("Could not {}: {}.", what, std::strerror(err));
+  return Error{code, sentence, sentence};
 }
 
 }  // namespace korvel

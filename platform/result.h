@@ -15,10 +15,19 @@ const char* errorCodeName(ErrorCode code);
 struct Error {
   ErrorCode code = ErrorCode::Io;
   std::string message;  // one full sentence, shown to the user as is
-  bool operator==(const Error&) const = default;
+  // What the operating system said and about which path ("Could not open /x: Permission
+  // denied."), kept when a caller replaces the message with its own sentence. Diagnostic only:
+  // two errors with the same code and sentence are the same refusal.
+  std::string detail;
+  bool operator==(const Error& other) const { return code == other.code && message == other.message; }
 };
 
-inline Error makeError(ErrorCode code, std::string message) { return Error{code, std::move(message)}; }
+inline Error makeError(ErrorCode code, std::string message) { return Error{code, std::move(message), {}}; }
+
+// The refusal `message`, carrying the code and the operating system's detail of `cause`.
+inline Error rephrased(const Error& cause, std::string message) {
+  return Error{cause.code, std::move(message), cause.detail};
+}
 
 template <class T>
 class [[nodiscard]] Result {

@@ -6,6 +6,8 @@
 
 #include <ostream>
 
+#include <fmt/format.h>
+
 #include "core/archive/user_settings.h"
 #include "platform/timezone.h"
 
@@ -31,6 +33,18 @@ Archive openArchive(const ArchiveOptions& options, const Context& context) {
     if (auto tz = context.environment("TZ"); tz && !tz->empty()) zone = tz->front() == ':' ? tz->substr(1) : *tz;
   }
   return Archive(root, context.clock, zone, *context.fileSystem);
+}
+
+std::optional<Archive> openExistingArchiveOrReport(const ArchiveOptions& options, Context& context) {
+  Archive archive = openArchive(options, context);
+  auto root = archive.openRoot();
+  if (root) return archive;
+  if (root.error().code == ErrorCode::NotFound) {
+    reportFailure(context, makeError(ErrorCode::NotFound, fmt::format("No archive at {}.", archive.root().string())));
+  } else {
+    reportFailure(context, root.error());
+  }
+  return std::nullopt;
 }
 
 std::optional<ArchivedSession> findMeetingOrReport(const Archive& archive, const std::string& meetingID,

@@ -29,6 +29,11 @@ std::shared_ptr<ArchiveOptions> addArchiveOptions(CLI::App& command, Context& co
 // The archive the options name, with the context's clock and the computer's time zone.
 Archive openArchive(const ArchiveOptions& options, const Context& context);
 
+// For commands that only read or edit what is there: the archive, or nothing after reporting
+// "No archive at DIR." (exit 1) when its root is missing or not a folder, so a mistyped path is
+// never shown as an empty archive. Only commands that create meetings may use openArchive alone.
+std::optional<Archive> openExistingArchiveOrReport(const ArchiveOptions& options, Context& context);
+
 // The live meeting with this id, or the refusal already reported (exit code 1).
 std::optional<ArchivedSession> findMeetingOrReport(const Archive& archive, const std::string& meetingID,
                                                    Context& context);

@@ -37,12 +37,28 @@ inline std::filesystem::path catalogFile(const CatalogOptions& options, const Ar
   return defaultCatalogFile(archive.root(), context);
 }
 
-// The open catalog (created with its folders when missing), or the failure already reported.
+// Whether a command may make the catalog: commands that only read it never leave an empty
+// database (and its folders) behind for a mistyped --catalog.
+enum class CatalogAccess { create, readExisting };
+
+// The open catalog, or the failure already reported; a missing catalog read with readExisting is
+// reported with how to make one.
 inline std::unique_ptr<Catalog> openCatalogOrReport(const CatalogOptions& options, const Archive& archive,
-                                                    Context& context) {
-  auto catalog = Catalog::open(catalogFile(options, archive, context), *context.fileSystem);
+                                                    Context& context,
+                                                    CatalogAccess access = CatalogAccess::create) {
+  const auto file = catalogFile(options, archive, context);
+  auto catalog = Catalog::open(file, *context.fileSystem,
+                               access == CatalogAccess::create ? Catalog::OpenMode::create : Catalog::OpenMode::existing);
   if (!catalog) {
-    reportFailure(context, catalog.error());
+    if (access == CatalogAccess::readExisting && catalog.error().code == ErrorCode::NotFound) {
+      reportFailure(context, makeError(ErrorCode::NotFound,
+                                       options.catalog.empty()
+                                           ? "No catalog for this archive yet; run korvel catalog refresh to build it."
+                                           : "No catalog at " + file.string() +
+                                                 "; run korvel catalog refresh --catalog FILE to build it."));
+    } else {
+      reportFailure(context, catalog.error());
+    }
     return nullptr;
   }
   return std::move(*catalog);

@@ -11,7 +11,8 @@ namespace korvel::cli {
 // Pretty JSON in the canonical encoding ("/" written "\/") and a trailing line feed.
 void printJson(Context& context, const Json& value);
 
-// Prints the error's sentence on standard error and sets exit code 1.
+// Prints the error's sentence on standard error, then the operating system's cause and path on
+// a second line when the sentence does not already say them, and sets exit code 1.
 void reportFailure(Context& context, const Error& error);
 
 }  // namespace korvel::cli

@@ -35,10 +35,9 @@ Error manifestReadError(const Error& error) {
 
 Error folderOpenError(const Error& error) {
   switch (error.code) {
-    case ErrorCode::NotFound: return makeError(ErrorCode::NotFound, "The meeting folder does not exist.");
-    case ErrorCode::Denied:
-      return makeError(ErrorCode::Denied, "The meeting folder and its archive parents cannot be symbolic links.");
-    default: return makeError(error.code, "The meeting folder could not be opened.");
+    case ErrorCode::NotFound: return rephrased(error, "The meeting folder does not exist.");
+    case ErrorCode::Denied: return rephrased(error, "The meeting folder and its archive parents cannot be symbolic links.");
+    default: return rephrased(error, "The meeting folder could not be opened.");
   }
 }
 
@@ -77,14 +76,14 @@ Result<Dir> Archive::openRoot() const {
   if (!root) {
     if (root.error().code == ErrorCode::NotFound)
       return makeError(ErrorCode::NotFound, fmt::format("The archive folder {} does not exist.", root_.string()));
-    return makeError(root.error().code, fmt::format("The archive folder {} could not be opened.", root_.string()));
+    return rephrased(root.error(), fmt::format("The archive folder {} could not be opened.", root_.string()));
   }
   return root;
 }
 
 Result<Dir> Archive::createRoot() const {
   auto root = Dir::createRoot(*fileSystem_, root_);
-  if (!root) return makeError(root.error().code, fmt::format("The archive folder {} could not be created.", root_.string()));
+  if (!root) return rephrased(root.error(), fmt::format("The archive folder {} could not be created.", root_.string()));
   return root;
 }
 
@@ -147,7 +146,7 @@ Result<fs::path> Archive::create(const Meeting& meeting) const {
   if (!folder) {
     if (folder.error().code == ErrorCode::InvalidInput)
       return makeError(ErrorCode::InvalidInput, "A meeting folder with this name already exists.");
-    return makeError(folder.error().code, "The meeting folder could not be created.");
+    return rephrased(folder.error(), "The meeting folder could not be created.");
   }
   Status written = saveManifest(meeting, *folder);
   if (written) written = appendEvent(kCreatedEvent, meeting.captureDescription(), *folder);
@@ -192,7 +191,7 @@ Status walk(const Dir& dir, const fs::path& path, const ArchiveReport& report, W
     } else if (child.error().code != ErrorCode::NotFound) {
       // A folder that vanished during the walk holds nothing; one that cannot be opened might.
       if (mode == Walk::strict)
-        return makeError(child.error().code, fmt::format("The archive folder {} could not be opened.",
+        return rephrased(child.error(), fmt::format("The archive folder {} could not be opened.",
                                                          (path / entry.name).string()));
       if (report) report(path / entry.name, folderOpenError(child.error()));
     }
@@ -225,12 +224,10 @@ std::vector<ArchivedSession> Archive::sessions(const ArchiveReport& report) cons
 
 Result<std::vector<ArchivedSession>> Archive::completeSessions(const ArchiveReport& report) const {
   std::vector<ArchivedSession> found;
-  auto root = openRoot();
-  if (!root) {
-    if (root.error().code == ErrorCode::NotFound) return found;
-    return std::move(root).error();
-  }
-  TRY(walk(*root, root_, report, Walk::strict, found));
+  // A missing root is an unreachable archive (a mistyped path, an unmounted drive), not an
+  // empty one: callers remove what they do not find.
+  Dir root = TRY(openRoot());
+  TRY(walk(root, root_, report, Walk::strict, found));
   sortNewestFirst(found);
   return found;
 }
@@ -269,7 +266,7 @@ Status Archive::saveManifest(const Meeting& meeting, const Dir& folder) {
   // A manifest whose folder sync failed is still the one in place; reporting the save as failed
   // would have the caller retry an edit that already happened.
   auto written = folder.writeAtomic(kManifestFileName, bytes);
-  if (!written) return makeError(written.error().code, "The meeting manifest could not be saved.");
+  if (!written) return rephrased(written.error(), "The meeting manifest could not be saved.");
   return okStatus();
 }
 
@@ -279,7 +276,7 @@ Status Archive::appendEvent(std::string_view kind, std::string_view detail, cons
   if (!appended) {
     if (appended.error().code == ErrorCode::Denied)
       return makeError(ErrorCode::Denied, "The meeting's event log must be a regular file, not a symbolic link.");
-    return makeError(appended.error().code, "The meeting's event log could not be written.");
+    return rephrased(appended.error(), "The meeting's event log could not be written.");
   }
   return okStatus();
 }
@@ -288,13 +285,13 @@ Result<std::string> Archive::hash(const Dir& folder, std::string_view name) {
   auto file = folder.openFile(name);
   if (!file) {
     if (file.error().code == ErrorCode::NotFound) return makeError(ErrorCode::NotFound, "The media file does not exist.");
-    return makeError(file.error().code, "The media file must be a regular file, not a symbolic link.");
+    return rephrased(file.error(), "The media file must be a regular file, not a symbolic link.");
   }
   Sha256 hasher;
   std::string buffer(1 << 20, '\0');
   while (true) {
     auto got = file->read(buffer.data(), buffer.size());
-    if (!got) return makeError(got.error().code, "The media file could not be read.");
+    if (!got) return rephrased(got.error(), "The media file could not be read.");
     hasher.update(buffer.data(), *got);
     if (*got < buffer.size()) break;
   }
@@ -303,7 +300,7 @@ Result<std::string> Archive::hash(const Dir& folder, std::string_view name) {
 
 Result<std::string> Archive::hash(const fs::path& file, const FileSystem& fileSystem) {
   auto parent = Dir::openRoot(fileSystem, file.parent_path().empty() ? fs::path(".") : file.parent_path());
-  if (!parent) return makeError(parent.error().code, "The media file's folder could not be opened.");
+  if (!parent) return rephrased(parent.error(), "The media file's folder could not be opened.");
   return hash(*parent, file.filename().string());
 }
 
@@ -318,7 +315,7 @@ std::optional<fs::path> Archive::safeMediaURL(std::string_view name, const fs::p
 
 Result<int64_t> Archive::availableBytes(const fs::path& path, const FileSystem& fileSystem) {
   auto bytes = fileSystem.availableBytes(path);
-  if (!bytes) return makeError(bytes.error().code, "The free space of the archive's volume could not be read.");
+  if (!bytes) return rephrased(bytes.error(), "The free space of the archive's volume could not be read.");
   return bytes;
 }
 

@@ -118,7 +118,8 @@ class Archive {
   // `report` (files that vanish during the walk are skipped silently). A missing root is empty.
   std::vector<ArchivedSession> sessions(const ArchiveReport& report = {}) const;
   // The same walk for callers that act on what is missing (the catalog removes rows of meetings
-  // it does not find): a folder that cannot be listed or opened fails the whole walk.
+  // it does not find): a folder that cannot be listed or opened fails the whole walk, and a
+  // root that is missing or not a folder fails it with NotFound.
   Result<std::vector<ArchivedSession>> completeSessions(const ArchiveReport& report = {}) const;
   // The live meeting with this id; NotFound "No meeting with this identifier is in the archive."
   Result<ArchivedSession> find(const std::string& meetingID) const;

@@ -54,7 +54,7 @@ Result<Meeting> Archive::renameMeeting(const fs::path& folder, const std::string
   auto info = dir.info(kManifestFileName);
   if (!info || info->kind != EntryKind::file) return makeError(ErrorCode::Denied, msg::kManifestNotRegular);
   auto read = dir.readFile(kManifestFileName, kMaximumManifestBytes);
-  if (!read) return makeError(read.error().code, "The meeting manifest could not be read.");
+  if (!read) return rephrased(read.error(), "The meeting manifest could not be read.");
   const std::string kept = std::move(*read);
   Meeting meeting = TRY(decodeManifest(kept));
 
@@ -74,7 +74,7 @@ Result<Meeting> Archive::renameMeeting(const fs::path& folder, const std::string
   auto again = dir.readFile(kManifestFileName, kMaximumManifestBytes);
   if (!again || *again != kept) return makeError(ErrorCode::InvalidInput, msg::kChangedWhileSaving);
   auto written = dir.writeAtomic(kManifestFileName, replacement);
-  if (!written) return makeError(written.error().code, "The meeting manifest could not be saved.");
+  if (!written) return rephrased(written.error(), "The meeting manifest could not be saved.");
 
   meeting.title = newTitle;
   meeting.titleEditedByUser = true;

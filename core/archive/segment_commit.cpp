@@ -72,7 +72,7 @@ Result<Segment> Archive::commitSegment(const Dir& folder, Segment segment, std::
   // The record is the commit; the manifest is read again so that a change made since the
   // check (a pause, say) is kept.
   auto meeting = readManifest(folder);
-  if (!meeting) return makeError(meeting.error().code, kNotListed);
+  if (!meeting) return rephrased(meeting.error(), kNotListed);
   if (!lists(*meeting, segment.id)) {
     meeting->segments.push_back(segment);
     if (!saveManifest(*meeting, folder)) return makeError(ErrorCode::Io, kNotListed);

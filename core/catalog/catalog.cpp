@@ -4,9 +4,12 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cmath>
 #include <map>
 #include <set>
+
+#include <fmt/format.h>
 
 #include "core/catalog/catalog_row.h"
 #include "platform/crypto.h"
@@ -95,11 +98,19 @@ std::string revisionFingerprint(const TranscriptDocument& transcript) {
   return sha256Hex(encodeCompact(transcript.toJson()));
 }
 
-Result<std::unique_ptr<Catalog>> Catalog::open(const std::filesystem::path& file, const FileSystem& fileSystem) {
-  if (file.has_parent_path()) TRY(fileSystem.createDirectories(file.parent_path(), 0755));
+Result<std::unique_ptr<Catalog>> Catalog::open(const std::filesystem::path& file, const FileSystem& fileSystem,
+                                               OpenMode mode) {
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
+  if (mode == OpenMode::create) {
+    if (file.has_parent_path()) TRY(fileSystem.createDirectories(file.parent_path(), 0755));
+    flags |= SQLITE_OPEN_CREATE;
+  }
   sqlite3* database = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &database,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(file.c_str(), &database, flags, nullptr);
+  if (rc == SQLITE_CANTOPEN && mode == OpenMode::existing && database && sqlite3_system_errno(database) == ENOENT) {
+    sqlite3_close_v2(database);
+    return makeError(ErrorCode::NotFound, fmt::format("No catalog at {}.", file.string()));
+  }
   if (rc != SQLITE_OK) {
     std::string message = database ? sqlite3_errmsg(database) : "Unable to open catalog";
     sqlite3_close_v2(database);
@@ -190,6 +201,15 @@ Status Catalog::ensureMeeting(const Meeting& meeting, const std::filesystem::pat
       "INSERT INTO meetings(id,title,directory,started,provider,state) VALUES(?,?,?,?,?,?) ON CONFLICT(id) DO NOTHING",
       {meeting.id, meeting.title, directory.string(), started, optionalText(detectedProvider(meeting)),
        std::string(toString(meeting.state))});
+}
+
+Result<int64_t> Catalog::meetingCount() {
+  int64_t count = 0;
+  TRY(query("SELECT COUNT(*) FROM meetings", {}, [&](const Row& row) -> Status {
+    count = row.integer(0);
+    return okStatus();
+  }));
+  return count;
 }
 
 Status Catalog::indexRevision(const TranscriptDocument& transcript, const std::string& fingerprint,

@@ -110,9 +110,14 @@ class Catalog {
   // The value bound to a statement parameter.
   using Value = std::variant<std::monostate, std::string, double, int64_t>;
 
-  // Opens (creating it and its folder) the database and runs the schema statements.
+  // `create` makes a missing database and its folder; `existing` refuses a missing file with
+  // NotFound and creates nothing, for readers that must not leave an empty catalog behind.
+  enum class OpenMode { create, existing };
+
+  // Opens the database and runs the schema statements.
   static Result<std::unique_ptr<Catalog>> open(const std::filesystem::path& file,
-                                               const FileSystem& fs = FileSystem::posix());
+                                               const FileSystem& fs = FileSystem::posix(),
+                                               OpenMode mode = OpenMode::create);
   ~Catalog();
   Catalog(const Catalog&) = delete;
   Catalog& operator=(const Catalog&) = delete;
@@ -141,6 +146,9 @@ class Catalog {
   // id reused with other content is therefore found when its meeting is next read, and always
   // by rebuild.
   Result<CatalogSummary> refresh(const Archive& archive, const CatalogProgress& progress = {});
+
+  // How many meetings the catalog holds; none means it was never refreshed (or the archive is empty).
+  Result<int64_t> meetingCount();
 
   // Keyword search over the current revisions: every term must match, best BM25 first.
   Result<std::vector<TranscriptSearchHit>> search(const TranscriptSearchQuery& query);

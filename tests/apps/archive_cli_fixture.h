@@ -15,8 +15,12 @@ namespace korvel::cli {
 // and its default catalog lives beside it; date folders are UTC days.
 struct ArchiveCliFixture : korvel::testing::ArchiveFixture {
   CliResult korvel(const std::vector<std::string>& arguments, Terminal terminal = Terminal::no) {
-    return invokeCli(arguments, {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}, &clock, nullptr, terminal);
+    return invokeCli(arguments, {{"KORVEL_HOME", temp.path().string()}, {"TZ", "UTC"}}, &clock, nullptr, terminal,
+                     fileSystem);
   }
+
+  // Every file call of the tool goes through it when set (a fault-injecting wrapper, say).
+  const FileSystem* fileSystem = nullptr;
 
   // A refused command: exit 1, the sentence alone on standard error, nothing changed.
   void expectRefusal(const std::vector<std::string>& arguments, const std::string& message) {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/apps/archive_cli_fixture.h"
+#include "tests/support/fault_file_system.h"
 #include "tests/support/result_matchers.h"
 
 namespace korvel::cli {
@@ -40,8 +42,59 @@ TEST_F(ArchiveCliTest, ListsNewestFirstAndReportsUnreadableManifests) {
   EXPECT_EQ(text.code, kExitOk);
   EXPECT_LT(text.out.find("Newer"), text.out.find("Older"));
   // Another archive folder is listed when named.
+  fs::create_directory(temp / "Other");
   const auto elsewhere = korvel({"list", "--archive", (temp / "Other").string()});
   EXPECT_EQ(elsewhere.out, "The archive has no meetings.\n");
+}
+
+// A mistyped path or a regular file is not an empty archive, for any command that reads one,
+// and reading creates nothing.
+TEST_F(ArchiveCliTest, AMissingArchiveOrAFileInItsPlaceIsRefused) {
+  auto session = addMeeting(archive, clock, "Planning", {"a"});
+  const std::string id = session.meeting.id;
+  const fs::path missing = temp / "does" / "not" / "exist";
+  const fs::path file = temp / "archive.txt";
+  writeText(file, "not an archive");
+  for (const fs::path& where : {missing, file}) {
+    const std::string sentence = "No archive at " + where.string() + ".";
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"list"}, {"list", "--json"}, {"show", id}, {"rename", id, "New"}, {"recover", id},
+          {"trash", id}, {"trash", "list"}, {"restore", id}, {"verify", id}, {"transcripts", "list", id},
+          {"transcripts", "show", id}, {"catalog", "refresh"}, {"catalog", "rebuild"}, {"search", "plan"}}) {
+      arguments.push_back("--archive");
+      arguments.push_back(where.string());
+      SCOPED_TRACE(arguments.front() + " " + arguments[1]);
+      expectRefusal(arguments, sentence);
+    }
+  }
+  EXPECT_FALSE(fs::exists(temp / "does"));
+
+  // Making meetings is what may create an archive folder.
+  const auto created = korvel({"capture", "simulate", "--title", "First", "--seconds", "1", "--segment-seconds", "1",
+                               "--archive", missing.string()});
+  if (created.code == kExitOk) EXPECT_TRUE(fs::is_directory(missing));
+  else EXPECT_NE(created.err.find("sox"), std::string::npos) << created.err;  // no sox on this machine
+}
+
+// A refusal the operating system caused keeps its sentence and gives the system's words and
+// the path on a second line.
+TEST_F(ArchiveCliTest, AnOperatingSystemRefusalAddsItsCauseOnASecondLine) {
+  auto session = addMeeting(archive, clock, "Draft", {"a"});
+  korvel::testing::FaultFileSystem faults;
+  faults.failNth(korvel::testing::FaultOp::rename, "manifest.json", 1, EROFS);
+  fileSystem = &faults;
+  const auto refused = korvel({"rename", session.meeting.id, "Final"});
+  EXPECT_EQ(refused.code, kExitFailed);
+  const size_t firstLine = refused.err.find('\n');
+  ASSERT_NE(firstLine, std::string::npos);
+  EXPECT_EQ(refused.err.substr(0, firstLine), "The meeting manifest could not be saved.");
+  const std::string cause = refused.err.substr(firstLine + 1);
+  EXPECT_NE(cause.find("Read-only file system"), std::string::npos) << cause;
+  EXPECT_NE(cause.find((session.folder / "manifest.json").string()), std::string::npos) << cause;
+  EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 2);
+  fileSystem = nullptr;
+  ASSERT_OK_AND_ASSIGN(const Meeting stored, archive.read(session.folder));
+  EXPECT_EQ(stored.title, "Draft");
 }
 
 TEST_F(ArchiveCliTest, ShowsOneMeeting) {

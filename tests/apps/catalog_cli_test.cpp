@@ -98,5 +98,79 @@ TEST_F(CatalogCliTest, ACatalogFileThatIsNotACatalogIsRefused) {
   EXPECT_EQ(korvel({"catalog"}).code, 2);
 }
 
+// An unmounted drive looks like a missing archive folder: refresh refuses it instead of
+// removing every meeting, and the catalog still finds them once the drive is back.
+TEST_F(CatalogCliTest, RefreshNeverEmptiesTheCatalogOfAnUnreachableArchive) {
+  ASSERT_EQ(korvel({"catalog", "refresh"}).code, kExitOk);
+  const auto unmounted = temp / "unmounted";
+  std::filesystem::rename(archive.root(), unmounted);
+  for (const char* kind : {"refresh", "rebuild"}) {
+    const auto refused = korvel({"catalog", kind});
+    EXPECT_EQ(refused.code, kExitFailed);
+    EXPECT_EQ(refused.err, "No archive at " + archive.root().string() + ".\n");
+  }
+  std::filesystem::rename(unmounted, archive.root());
+  const auto found = korvel({"search", "passos"});
+  EXPECT_NE(found.out.find("Próximos passos"), std::string::npos) << found.out << found.err;
+
+  // The catalog itself refuses too, whoever calls it.
+  ASSERT_OK_AND_ASSIGN(auto catalog, Catalog::open(temp / "direct.sqlite"));
+  ASSERT_THAT(catalog->refresh(archive), korvel::testing::IsOk());
+  const Archive gone(temp / "gone", clock, "UTC");
+  const auto refreshed = catalog->refresh(gone);
+  ASSERT_FALSE(refreshed.ok());
+  EXPECT_EQ(refreshed.error().code, ErrorCode::NotFound);
+  EXPECT_FALSE(catalog->rebuild(gone).ok());
+  EXPECT_THAT(catalog->meetingCount(), korvel::testing::IsOkAndHolds(1));
+}
+
+// Search only reads: a mistyped --catalog or an archive never catalogued gets no database (nor
+// folders) made for it, and a catalog never refreshed is not mistaken for "no matches".
+TEST_F(CatalogCliTest, SearchNeverCreatesACatalogAndNamesRefresh) {
+  const auto nowhere = temp / "nodir" / "x.sqlite";
+  const auto mistyped = korvel({"search", "passos", "--catalog", nowhere.string()});
+  EXPECT_EQ(mistyped.code, kExitFailed);
+  EXPECT_EQ(mistyped.err,
+            "No catalog at " + nowhere.string() + "; run korvel catalog refresh --catalog FILE to build it.\n");
+  EXPECT_FALSE(std::filesystem::exists(temp / "nodir"));
+
+  const auto uncatalogued = korvel({"search", "passos"});
+  EXPECT_EQ(uncatalogued.code, kExitFailed);
+  EXPECT_EQ(uncatalogued.err, "No catalog for this archive yet; run korvel catalog refresh to build it.\n");
+  EXPECT_FALSE(std::filesystem::exists(home / "data" / "catalogs"));
+
+  const auto empty = temp / "empty.sqlite";
+  ASSERT_OK_AND_ASSIGN(auto catalog, Catalog::open(empty));
+  catalog->close();
+  const auto unrefreshed = korvel({"search", "passos", "--catalog", empty.string()});
+  EXPECT_EQ(unrefreshed.code, kExitFailed);
+  EXPECT_EQ(unrefreshed.err, "The catalog holds no meetings; run korvel catalog refresh to index the archive.\n");
+  EXPECT_EQ(korvel({"search", "passos", "--catalog", empty.string(), "--json"}).code, kExitFailed);
+  ASSERT_EQ(korvel({"catalog", "refresh", "--catalog", empty.string()}).code, kExitOk);
+  const auto refreshed = korvel({"search", "nothing-like-this", "--catalog", empty.string()});
+  EXPECT_EQ(refreshed.code, kExitOk);
+  EXPECT_EQ(refreshed.out, "No matches.\n");
+}
+
+TEST_F(CatalogCliTest, OutOfRangeSearchFlagsAreUsageErrorsThatStateTheRange) {
+  ASSERT_EQ(korvel({"catalog", "refresh"}).code, kExitOk);
+  for (const char* limit : {"0", "-1", "5000", "many"}) {
+    const auto refused = korvel({"search", "passos", "--limit", limit});
+    EXPECT_EQ(refused.code, kExitUsage) << limit;
+    EXPECT_NE(refused.err.find("1 to 1000"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "");
+  }
+  EXPECT_EQ(korvel({"search", "passos", "--limit", "1000"}).code, kExitOk);
+  EXPECT_EQ(korvel({"search", "passos", "--limit", "1"}).code, kExitOk);
+  for (const char* text : {"", "   "}) {
+    const auto refused = korvel({"search", text});
+    EXPECT_EQ(refused.code, kExitUsage);
+    EXPECT_NE(refused.err.find("Give at least one word to search for."), std::string::npos) << refused.err;
+  }
+  const auto provider = korvel({"search", "passos", "--provider", ""});
+  EXPECT_EQ(provider.code, kExitUsage);
+  EXPECT_NE(provider.err.find("meet, zoom or teams"), std::string::npos) << provider.err;
+}
+
 }  // namespace
 }  // namespace korvel::cli

@@ -26,7 +26,7 @@ enum class Terminal { no, yes };
 
 inline CliResult invokeCli(const std::vector<std::string>& arguments, const CliEnvironment& variables = {},
                            ManualClock* clock = nullptr, RecordingSleeper* sleeper = nullptr,
-                           Terminal terminal = Terminal::no) {
+                           Terminal terminal = Terminal::no, const FileSystem* fileSystem = nullptr) {
   std::ostringstream out, err;
   ManualClock ownClock;
   ManualClock& usedClock = clock ? *clock : ownClock;
@@ -39,6 +39,7 @@ inline CliResult invokeCli(const std::vector<std::string>& arguments, const CliE
   };
   Context context{out, err, environment, resolveFolders(environment), usedClock, usedSleeper};
   context.outIsTerminal = terminal == Terminal::yes;
+  if (fileSystem) context.fileSystem = fileSystem;
   const int code = run(arguments, context);
   return {code, out.str(), err.str()};
 }

@@ -98,5 +98,82 @@ TEST_F(TranscriptsCliTest, RefusesUnknownMeetingsRevisionsAndBrokenLineage) {
   }
 }
 
+// A meeting with two transcribed tracks: both are shown, interleaved by time, each line naming
+// its track; revisions are taken by unique prefixes of 8 or more characters.
+class TwoTrackTranscriptsCliTest : public ArchiveCliFixture {
+ protected:
+  void SetUp() override {
+    ArchiveCliFixture::SetUp();
+    Meeting meeting = Meeting::create("Pricing", 0, {{"app", "Meeting audio", "audio"}, {"mic", "Microphone", "microphone"}},
+                                      "mic", clock, "UTC");
+    meeting.state = SessionState::finalized;
+    id = meeting.id;
+    ASSERT_OK_AND_ASSIGN(const auto folder, archive.create(meeting));
+    TranscriptDocument app = revision(meeting, kAppRevision, 1000);
+    app.utterances = {{"a1", 1.5, 3, "They asked about pricing", std::string("Ana"), std::nullopt},
+                      {"a2", 4, 5, "Friday works", std::nullopt, std::nullopt}};
+    TranscriptDocument mic = revision(meeting, kMicRevision, 1000);
+    mic.sourceID = "mic";
+    mic.utterances = {{"m1", 0.5, 1, "Hello everyone", std::nullopt, std::nullopt},
+                      {"m2", 3.5, 4, "We send the proposal", std::string("Me"), std::nullopt}};
+    ASSERT_TRUE(TranscriptArtifacts::save(app, folder));
+    ASSERT_TRUE(TranscriptArtifacts::save(mic, folder));
+  }
+
+  static constexpr const char* kAppRevision = "3f2a9c1b-7e44-4d1e-9a55-0c8f2b7d6e10";
+  static constexpr const char* kMicRevision = "3f2a9c1b-1d0e-4f22-8b71-5e6a7c8d9f01";
+  std::string id;
+};
+
+TEST_F(TwoTrackTranscriptsCliTest, ShowsEveryTrackInterleavedByTime) {
+  const auto shown = korvel({"transcripts", "show", id});
+  ASSERT_EQ(shown.code, kExitOk) << shown.err;
+  const auto at = [&](const std::string& text) { return shown.out.find(text); };
+  EXPECT_NE(at("Revision 3f2a9c1b-7e4 of track app"), std::string::npos) << shown.out;
+  EXPECT_NE(at("Revision 3f2a9c1b-1d0 of track mic"), std::string::npos) << shown.out;
+  ASSERT_NE(at("mic  Hello everyone"), std::string::npos) << shown.out;
+  ASSERT_NE(at("app  Ana: They asked about pricing"), std::string::npos) << shown.out;
+  ASSERT_NE(at("mic  Me: We send the proposal"), std::string::npos) << shown.out;
+  ASSERT_NE(at("app  Friday works"), std::string::npos) << shown.out;
+  EXPECT_LT(at("Hello everyone"), at("They asked about pricing"));
+  EXPECT_LT(at("They asked about pricing"), at("We send the proposal"));
+  EXPECT_LT(at("We send the proposal"), at("Friday works"));
+
+  ASSERT_OK_AND_ASSIGN(const Json both, parseJson(korvel({"transcripts", "show", id, "--json"}).out));
+  ASSERT_EQ(both.size(), 2u);
+  const auto one = korvel({"transcripts", "show", id, "--source", "mic"});
+  EXPECT_EQ(one.out.find("pricing"), std::string::npos);
+  EXPECT_NE(one.out.find("Hello everyone"), std::string::npos);
+
+  const auto unknown = korvel({"transcripts", "show", id, "--source", "speaker"});
+  EXPECT_EQ(unknown.code, kExitFailed);
+  EXPECT_EQ(unknown.err, "This meeting has no track “speaker”; its tracks are app (audio), mic (microphone).\n");
+  // Export needs one track; it prints WebVTT only, never under --json.
+  EXPECT_EQ(korvel({"transcripts", "export", id}).code, kExitFailed);
+  const auto json = korvel({"transcripts", "export", id, "--source", "app", "--json"});
+  EXPECT_EQ(json.code, kExitUsage);
+  EXPECT_EQ(json.out, "");
+  EXPECT_EQ(korvel({"transcripts", "export", id, "--source", "app"}).out.rfind("WEBVTT", 0), 0u);
+}
+
+TEST_F(TwoTrackTranscriptsCliTest, TakesUniqueRevisionPrefixesAndPrintsTheShortForm) {
+  const auto listed = korvel({"transcripts", "list", id});
+  EXPECT_NE(listed.out.find("3f2a9c1b-7e4  app"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find(kAppRevision), std::string::npos) << listed.out;
+
+  const auto unique = korvel({"transcripts", "show", id, "--revision", "3f2a9c1b-7", "--json"});
+  ASSERT_EQ(unique.code, kExitOk) << unique.err;
+  ASSERT_OK_AND_ASSIGN(const Json document, parseJson(unique.out));
+  EXPECT_EQ(document["id"], kAppRevision);
+
+  expectRefusal({"transcripts", "show", id, "--revision", "3f2a9c1b"},
+                std::string("“3f2a9c1b” begins several revisions (") + kMicRevision + ", " + kAppRevision +
+                    "); give more of it.");
+  expectRefusal({"transcripts", "show", id, "--revision", "3f2a9c1"},
+                "This meeting has no transcript revision with that identifier.");
+  // Within one track, the shared prefix is no longer ambiguous.
+  EXPECT_EQ(korvel({"transcripts", "export", id, "--source", "mic", "--revision", "3f2a9c1b"}).code, kExitOk);
+}
+
 }  // namespace
 }  // namespace korvel::cli

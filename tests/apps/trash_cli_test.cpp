@@ -40,7 +40,7 @@ TEST_F(TrashCliTest, TrashListAndRestoreByEntryOrIdentifier) {
   EXPECT_EQ(korvel({"list", "--json"}).out.find(id), std::string::npos);
 
   const auto text = korvel({"trash", "list"});
-  EXPECT_NE(text.out.find(entry + "  " + id), std::string::npos);
+  EXPECT_NE(text.out.find(entry.substr(0, 12) + "  " + id), std::string::npos);
 
   auto restored = korvel({"restore", entry});
   ASSERT_EQ(restored.code, kExitOk) << restored.err;
@@ -108,10 +108,43 @@ TEST_F(TrashCliTest, ListingReportsStrayItemsAndGoesOn) {
   EXPECT_THAT(parseJson(listed.out), IsOkAndHolds(SizeIs(1)));
 }
 
-TEST_F(TrashCliTest, TrashWithoutAnIdentifierIsAUsageError) {
+TEST_F(TrashCliTest, TrashWithoutAnIdentifierPrintsOneLineOfUsage) {
   const auto result = korvel({"trash"});
   EXPECT_EQ(result.code, kExitUsage);
-  EXPECT_NE(result.err.find("list"), std::string::npos);
+  EXPECT_EQ(result.err, "Usage: korvel trash ID, or korvel trash list (korvel trash --help tells more).\n");
+  EXPECT_EQ(result.out, "");
+}
+
+// Meetings whose identifiers share their first 8 characters, as shortened ones might.
+TEST_F(TrashCliTest, RestoresByAUniquePrefixAndRefusesAnAmbiguousOne) {
+  for (const char* id : {"AAAAAAAA-1111", "AAAAAAAA-2222", "BBBBBBBB-3333"}) {
+    clock.advance(60);
+    Meeting meeting = Meeting::create(std::string("Meeting ") + id, 0, {{"mic", "Microphone", "microphone"}}, "mic",
+                                      clock, "UTC");
+    meeting.id = id;
+    meeting.state = SessionState::finalized;
+    ASSERT_THAT(archive.create(meeting), korvel::testing::IsOk());
+    ASSERT_EQ(korvel({"trash", id}).code, kExitOk);
+  }
+  const auto moved = korvel({"trash", "list", "--json"});
+  ASSERT_OK_AND_ASSIGN(const Json entries, parseJson(moved.out));
+  ASSERT_EQ(entries.size(), 3u);
+
+  expectRefusal({"restore", "AAAAAAAA"},
+                "“AAAAAAAA” begins several Trash entries and meetings (AAAAAAAA-1111, AAAAAAAA-2222); give more of it.");
+  expectRefusal({"restore", "BBBBBBB"}, "Choose a meeting in Korvel’s Trash.");  // 7 characters are too few
+
+  const auto byMeeting = korvel({"restore", "BBBBBBBB"});
+  ASSERT_EQ(byMeeting.code, kExitOk) << byMeeting.err;
+  EXPECT_NE(byMeeting.out.find("Meeting BBBBBBBB-3333"), std::string::npos);
+
+  // An entry prefix works as well, and text listings print the 12-character form of entries.
+  const std::string entry = entries[entries[0]["id"] == "BBBBBBBB-3333" ? 1 : 0]["entry"].get<std::string>();
+  const auto listed = korvel({"trash", "list"});
+  EXPECT_NE(listed.out.find(entry.substr(0, 12) + "  "), std::string::npos);
+  EXPECT_EQ(listed.out.find(entry), std::string::npos);
+  const auto byEntry = korvel({"restore", entry.substr(0, 8)});
+  EXPECT_EQ(byEntry.code, kExitOk) << byEntry.err;
 }
 
 }  // namespace

@@ -24,6 +24,23 @@ using testing::readText;
 using testing::TempDir;
 using testing::writeText;
 
+// The system's words and the path survive a caller's own sentence, without making two
+// refusals with the same sentence differ.
+TEST(ErrorTest, SystemDetailSurvivesRephrasing) {
+  TempDir temp;
+  auto opened = Dir::openRoot(FileSystem::posix(), temp / "missing");
+  ASSERT_FALSE(opened.ok());
+  const Error& cause = opened.error();
+  EXPECT_NE(cause.detail.find((temp / "missing").string()), std::string::npos) << cause.detail;
+  EXPECT_NE(cause.detail.find("No such file or directory"), std::string::npos) << cause.detail;
+  const Error sentence = rephrased(cause, "The archive could not be opened.");
+  EXPECT_EQ(sentence.code, ErrorCode::NotFound);
+  EXPECT_EQ(sentence.message, "The archive could not be opened.");
+  EXPECT_EQ(sentence.detail, cause.detail);
+  EXPECT_EQ(sentence, makeError(ErrorCode::NotFound, "The archive could not be opened."));
+  EXPECT_NE(sentence, makeError(ErrorCode::Io, "The archive could not be opened."));
+}
+
 TEST(DirTest, RefusesSymbolicLinksAtEveryStep) {
   TempDir temp;
   fs::create_directories(temp / "real/inner");

@@ -14,7 +14,9 @@ namespace korvel::cli {
 namespace {
 
 void listMeetings(const ArchiveOptions& options, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   const auto sessions = archive.sessions([&](const std::filesystem::path& manifest, const Error& error) {
     context.err << fmt::format("Skipped {}: {}\n", manifest.string(), error.message);
   });
@@ -33,7 +35,9 @@ void listMeetings(const ArchiveOptions& options, Context& context) {
 }
 
 void showMeeting(const ArchiveOptions& options, const std::string& meetingID, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, meetingID, context);
   if (!session) return;
   const Meeting& meeting = session->meeting;
@@ -68,7 +72,9 @@ struct RenameArguments {
 };
 
 void renameMeeting(const ArchiveOptions& options, const RenameArguments& arguments, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, arguments.meetingID, context);
   if (!session) return;
   // Without --expected-title, the title this read shows is the one the user is replacing.
@@ -81,7 +87,9 @@ void renameMeeting(const ArchiveOptions& options, const RenameArguments& argumen
 }
 
 void recoverMeeting(const ArchiveOptions& options, const std::string& meetingID, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, meetingID, context);
   if (!session) return;
   const SessionState before = session->meeting.state;

@@ -13,6 +13,7 @@
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/commands.h"
 #include "platform/interrupts.h"
+#include "platform/meeting_identifier.h"
 #include "platform/process.h"
 
 namespace korvel::cli {
@@ -24,6 +25,7 @@ constexpr const char* kSourcesHelp = "Choose sources among microphone, audio and
 
 struct SimulateArguments {
   std::string title;
+  std::string id;  // empty: a fresh identifier, as the recorder gives
   double seconds = 6;
   double segmentSeconds = 2;
   std::string sources = "microphone";
@@ -109,9 +111,20 @@ void simulate(const ArchiveOptions& options, const SimulateArguments& arguments,
     context.exitCode = kExitUsage;
     return;
   }
+  if (!arguments.id.empty() && !isValidMeetingID(arguments.id)) {
+    context.err << "A meeting identifier is 1 to 128 letters, digits, hyphens, dots or underscores.\n";
+    context.exitCode = kExitUsage;
+    return;
+  }
   const Archive archive = openArchive(options, context);
   Meeting meeting = Meeting::create(*title, context.clock.monotonicSeconds(), *sources, std::nullopt, context.clock,
                                     archive.timeZone());
+  if (!arguments.id.empty()) {
+    if (archive.find(arguments.id)) {
+      return reportFailure(context, makeError(ErrorCode::InvalidInput, "The archive already has a meeting with this identifier."));
+    }
+    meeting.id = arguments.id;
+  }
   RecordingOptions inputs;
   for (const auto& source : meeting.sources) {
     inputs.video = inputs.video || source.kind == "video";
@@ -190,16 +203,18 @@ void addCaptureCommands(CLI::App& app, Context& context) {
   auto options = addArchiveOptions(*simulate, context);
   auto arguments = std::make_shared<SimulateArguments>();
   simulate->add_option("--title", arguments->title, "Meeting title")->required();
-  simulate->add_option("--seconds", arguments->seconds, "Length of the recording")
+  simulate->add_option("--id", arguments->id,
+                       "The meeting's identifier, for sample archives whose ids are known (default: a fresh UUID)");
+  simulate->add_option("--seconds", arguments->seconds, "Length of the recording in seconds")
       ->check(CLI::Range(0.1, 3600.0))
       ->capture_default_str();
-  simulate->add_option("--segment-seconds", arguments->segmentSeconds, "Length of each committed segment")
+  simulate->add_option("--segment-seconds", arguments->segmentSeconds, "Length of each committed segment in seconds")
       ->check(CLI::Range(0.5, 30.0))
       ->capture_default_str();
   simulate->add_option("--sources", arguments->sources, "Tracks: microphone, audio, video (comma-separated)")
       ->capture_default_str();
   simulate->add_option("--crash-after", arguments->crashAfter,
-                       "Stop dead after this many committed segments, leaving the session for korvel recover")
+                       "Stop dead after this many committed segments, leaving the session for korvel recover (default: never)")
       ->check(CLI::NonNegativeNumber);
   simulate->callback([options, arguments, &context] { korvel::cli::simulate(*options, *arguments, context); });
 }

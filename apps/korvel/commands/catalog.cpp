@@ -31,7 +31,9 @@ Json summaryJson(const CatalogSummary& summary) {
 
 void reconcile(Reconciliation kind, const ArchiveOptions& archiveOptions, const CatalogOptions& catalogOptions,
                Context& context) {
-  const Archive archive = openArchive(archiveOptions, context);
+  const auto opened = openExistingArchiveOrReport(archiveOptions, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto catalog = openCatalogOrReport(catalogOptions, archive, context);
   if (!catalog) return;
 

@@ -157,9 +157,9 @@ void addIntentCommands(CLI::App& app, Context& context) {
       "run", "Run one action against the recorder registered in this process; without one it gives up after "
              "100 checks 0.1 s apart (exit 1)");
   runCommand->add_option("name", run->name, "The action, as `korvel intent list` names it")->required();
-  runCommand->add_option("--title", run->title, "start-recording: the recording's title");
-  runCommand->add_option("--microphone", run->microphone, "start-recording: the microphone's identifier");
-  runCommand->add_option("--window", run->window, "start-recording: the window's identifier");
+  runCommand->add_option("--title", run->title, "start-recording: the recording's title (default: the recorder's own)");
+  runCommand->add_option("--microphone", run->microphone, "start-recording: the microphone's identifier (default: the recorder's choice)");
+  runCommand->add_option("--window", run->window, "start-recording: the window's identifier (default: the recorder's choice)");
   runCommand->add_flag("--json", run->json, "Print {value, dialog} as JSON");
   runCommand->callback([run, &context] { runIntent(*run, context); });
 }

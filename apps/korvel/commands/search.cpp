@@ -40,7 +40,7 @@ const CLI::Validator& dateValidator() {
         if (parseDateArgument(text, DayEdge::start)) return {};
         return "Use a date like 2026-03-04 or 2026-03-04T14:15:00Z.";
       },
-      "DATE");
+      "");
   return validator;
 }
 
@@ -51,8 +51,10 @@ std::optional<Date> optionalDate(const std::string& text, DayEdge edge) {
 
 void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, const CatalogOptions& catalogOptions,
             Context& context) {
-  const Archive archive = openArchive(archiveOptions, context);
-  auto catalog = openCatalogOrReport(catalogOptions, archive, context);
+  const auto opened = openExistingArchiveOrReport(archiveOptions, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
+  auto catalog = openCatalogOrReport(catalogOptions, archive, context, CatalogAccess::readExisting);
   if (!catalog) return;
   TranscriptSearchQuery query{.text = request.text,
                               .from = optionalDate(request.from, DayEdge::start),
@@ -62,6 +64,16 @@ void search(const SearchRequest& request, const ArchiveOptions& archiveOptions, 
   if (!request.provider.empty()) query.provider = request.provider;
   auto hits = catalog->search(query);
   if (!hits) return reportFailure(context, hits.error());
+  if (hits->empty()) {
+    // An empty catalog finds nothing however full the archive is; say so rather than "No matches.".
+    auto meetings = catalog->meetingCount();
+    if (!meetings) return reportFailure(context, meetings.error());
+    if (*meetings == 0) {
+      return reportFailure(context, makeError(ErrorCode::NotFound,
+                                              "The catalog holds no meetings; run korvel catalog refresh to index "
+                                              "the archive."));
+    }
+  }
   if (archiveOptions.json) {
     Json items = Json::array();
     for (const TranscriptSearchHit& hit : *hits) items.push_back(hit.toJson());
@@ -86,18 +98,32 @@ void addSearchCommands(CLI::App& app, Context& context) {
   auto archiveOptions = addArchiveOptions(*command, context);
   auto catalogOptions = addCatalogOptions(*command);
   auto request = std::make_shared<SearchRequest>();
-  command->add_option("TEXT", request->text, "The words to find.")->required();
-  command->add_option("--provider", request->provider, "Only meetings detected on this provider (meet, zoom, teams).")
-      ->type_name("P");
-  command->add_option("--from", request->from, "Only meetings that started at or after DATE.")
+  command->add_option("TEXT", request->text, "The words to find (not empty).")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return text.find_first_not_of(" \t\r\n") == std::string::npos ? "Give at least one word to search for."
+                                                                          : std::string();
+          },
+          ""));
+  command->add_option("--provider", request->provider,
+                      "Only meetings detected on this provider, such as meet, zoom or teams (default: any).")
+      ->type_name("P")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return text.empty() ? "Name a provider, such as meet, zoom or teams." : std::string();
+          },
+          ""));
+  command->add_option("--from", request->from, "Only meetings that started at or after DATE (default: no bound).")
       ->check(dateValidator())
       ->type_name("DATE");
-  command->add_option("--through", request->through, "Only meetings that started at or before DATE (a bare day counts whole).")
+  command->add_option("--through", request->through, "Only meetings that started at or before DATE; a bare day counts whole (default: no bound).")
       ->check(dateValidator())
       ->type_name("DATE");
-  command->add_option("--before", request->before, "Only meetings that started before DATE.")->check(dateValidator())->type_name("DATE");
-  command->add_option("--limit", request->limit, "At most N results (1 to 1000).")
+  command->add_option("--before", request->before, "Only meetings that started before DATE (default: no bound).")->check(dateValidator())->type_name("DATE");
+  command->add_option("--limit", request->limit, "At most N results, 1 to 1000.")
       ->type_name("N")
+      ->check(CLI::Range(int64_t{1}, int64_t{1000}).description(""))
       ->capture_default_str();
   command->callback([request, archiveOptions, catalogOptions, &context] {
     search(*request, *archiveOptions, *catalogOptions, context);

@@ -147,11 +147,11 @@ void addStatusCommands(CLI::App& app, Context& context) {
   writeCommand->add_option("--state", write->state, "idle, recording or paused")
       ->required()
       ->check(CLI::IsMember({"idle", "recording", "paused"}));
-  writeCommand->add_option("--title", write->title, "The current recording's title");
-  writeCommand->add_option("--elapsed", write->elapsed, "Elapsed recording time in seconds");
+  writeCommand->add_option("--title", write->title, "The current recording's title (default: none)");
+  writeCommand->add_option("--elapsed", write->elapsed, "Elapsed recording time in seconds (default: 0)");
   writeCommand->add_option("--meeting", write->meetings,
-                           "A recent meeting as ID,TITLE,STARTED,DURATION[,LABEL] (repeatable, most recent first)");
-  writeCommand->add_flag("--show-titles", write->showTitles, "Publish real titles instead of placeholders");
+                           "A recent meeting as ID,TITLE,STARTED,DURATION[,LABEL] (repeatable, most recent first; default: none)");
+  writeCommand->add_flag("--show-titles", write->showTitles, "Publish real titles instead of placeholders (default: placeholders)");
   writeCommand->add_flag("--json", write->json, "Print the published snapshot as JSON");
   writeCommand->callback([write, &context] { writeStatus(*write, context); });
 }

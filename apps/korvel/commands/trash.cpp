@@ -9,6 +9,7 @@
 
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/commands.h"
+#include "apps/korvel/identifier_prefix.h"
 #include "core/archive/trash.h"
 
 namespace korvel::cli {
@@ -25,7 +26,9 @@ Json entryJson(const Archive& archive, const TrashedSession& session) {
 }
 
 void trashMeeting(const ArchiveOptions& options, const std::string& meetingID, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, meetingID, context);
   if (!session) return;
   auto entry = moveToTrash(archive, session->folder, meetingID);
@@ -33,12 +36,15 @@ void trashMeeting(const ArchiveOptions& options, const std::string& meetingID, C
   if (options.json) {
     printJson(context, entryJson(archive, TrashedSession{*entry, session->meeting}));
   } else {
-    context.out << fmt::format("Moved “{}” to Trash as {}.\n", session->meeting.title, entry->filename().string());
+    context.out << fmt::format("Moved “{}” to Trash as {}.\n", session->meeting.title,
+                               shortIdentifier(entry->filename().string()));
   }
 }
 
 void listTrash(const ArchiveOptions& options, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto sessions = trashedSessions(archive, [&](const std::filesystem::path& item, const Error& error) {
     context.err << fmt::format("Skipped {}: {}\n", item.string(), error.message);
   });
@@ -53,12 +59,13 @@ void listTrash(const ArchiveOptions& options, Context& context) {
     return;
   }
   for (const auto& session : *sessions)
-    context.out << fmt::format("{}  {}  {}  {}\n", session.entry.filename().string(), session.meeting.id,
+    context.out << fmt::format("{}  {}  {}  {}\n", shortIdentifier(session.entry.filename().string()), session.meeting.id,
                                formatIso8601(session.meeting.startedAt), session.meeting.title);
 }
 
 // An argument naming an item in Trash is that entry, checked as an entry; otherwise it names
-// the meeting inside one valid entry.
+// the meeting inside one valid entry. Either may be shortened to a unique prefix of at least
+// 8 characters.
 std::optional<TrashedSession> findTrashed(const Archive& archive, const std::string& entryOrID, Context& context) {
   auto named = findTrashEntry(archive, entryOrID);
   if (!named) {
@@ -71,9 +78,21 @@ std::optional<TrashedSession> findTrashed(const Archive& archive, const std::str
     reportFailure(context, sessions.error());
     return std::nullopt;
   }
+  std::vector<std::string> names;
+  for (const auto& session : *sessions) {
+    names.push_back(session.entry.filename().string());
+    names.push_back(session.meeting.id);
+  }
+  const auto chosen = identifiersMatching(entryOrID, names);
+  if (chosen.size() > 1) {
+    reportFailure(context, ambiguousIdentifier(entryOrID, chosen, "Trash entries and meetings"));
+    return std::nullopt;
+  }
   std::vector<TrashedSession> matches;
   for (const auto& session : *sessions) {
-    if (session.meeting.id == entryOrID) matches.push_back(session);
+    if (chosen.empty()) break;
+    if (session.entry.filename() == chosen.front()) return session;
+    if (session.meeting.id == chosen.front()) matches.push_back(session);
   }
   if (matches.size() == 1) return matches.front();
   reportFailure(context, makeError(matches.empty() ? ErrorCode::NotFound : ErrorCode::InvalidInput,
@@ -82,7 +101,9 @@ std::optional<TrashedSession> findTrashed(const Archive& archive, const std::str
 }
 
 void restoreMeeting(const ArchiveOptions& options, const std::string& entryOrID, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findTrashed(archive, entryOrID, context);
   if (!session) return;
   auto folder = restoreFromTrash(archive, session->entry, session->meeting.id);
@@ -98,7 +119,7 @@ void restoreMeeting(const ArchiveOptions& options, const std::string& entryOrID,
 void addTrashCommands(CLI::App& app, Context& context) {
   auto* trash = app.add_subcommand("trash", "Move a finished meeting to Korvel's Trash (nothing is deleted).");
   trash->description(
-      "Move a finished meeting's folder, whole, into the archive's Trash, remembering where it lived.\n"
+      "Move a finished meeting's folder, whole, into the archive's Trash, remembering where it lived. "
       "`korvel trash list` shows what is in Trash; `korvel restore` moves a meeting back.");
   auto trashOptions = addArchiveOptions(*trash, context);
   auto meetingID = std::make_shared<std::string>();
@@ -108,10 +129,10 @@ void addTrashCommands(CLI::App& app, Context& context) {
   auto listOptions = addArchiveOptions(*list, context);
   list->callback([listOptions, &context] { listTrash(*listOptions, context); });
 
-  trash->callback([trash, list, trashOptions, meetingID, &context] {
+  trash->callback([list, trashOptions, meetingID, &context] {
     if (list->parsed()) return;
     if (meetingID->empty()) {
-      context.err << "Give the identifier of the meeting to move to Trash, or `list`.\n" << trash->help();
+      context.err << "Usage: korvel trash ID, or korvel trash list (korvel trash --help tells more).\n";
       context.exitCode = kExitUsage;
       return;
     }
@@ -121,7 +142,7 @@ void addTrashCommands(CLI::App& app, Context& context) {
   auto* restore = app.add_subcommand("restore", "Move a meeting from Trash back to where it lived.");
   auto restoreOptions = addArchiveOptions(*restore, context);
   auto entryOrID = std::make_shared<std::string>();
-  restore->add_option("ENTRY_OR_ID", *entryOrID, "A Trash entry name or the identifier of a trashed meeting")
+  restore->add_option("ENTRY_OR_ID", *entryOrID, "A Trash entry name or a trashed meeting's identifier, or a unique prefix of either (8 or more characters)")
       ->required();
   restore->callback([restoreOptions, entryOrID, &context] { restoreMeeting(*restoreOptions, *entryOrID, context); });
 }

@@ -48,7 +48,9 @@ void printReport(Context& context, const OriginalMediaVerificationReport& report
 }
 
 void verifyMeeting(const ArchiveOptions& options, const std::string& meetingID, Context& context) {
-  const Archive archive = openArchive(options, context);
+  const auto opened = openExistingArchiveOrReport(options, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, meetingID, context);
   if (!session) return;
   OriginalMediaVerifier verifier(context.clock);
@@ -77,7 +79,7 @@ void verifyMeeting(const ArchiveOptions& options, const std::string& meetingID, 
 void addVerifyCommands(CLI::App& app, Context& context) {
   auto* verify = app.add_subcommand("verify", "Check that a meeting's original media is exactly what was recorded.");
   verify->description(
-      "Re-read every committed media file of a finished meeting and compare its size and SHA-256 with\n"
+      "Re-read every committed media file of a finished meeting and compare its size and SHA-256 with "
       "the manifest. Nothing is changed. Exit code 0 only when every file verified.");
   auto options = addArchiveOptions(*verify, context);
   auto meetingID = std::make_shared<std::string>();

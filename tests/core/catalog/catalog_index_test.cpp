@@ -67,6 +67,20 @@ TEST_F(CatalogIndexTest, AFileThatIsNotACatalogAndAClosedCatalogGiveSqliteErrors
   ASSERT_FALSE(blocked);
 }
 
+// Readers open an existing catalog only: nothing is created for a path that has none.
+TEST_F(CatalogIndexTest, OpeningAnExistingCatalogCreatesNothing) {
+  const auto missing = box.temp / "nowhere" / "catalog.sqlite";
+  auto refused = Catalog::open(missing, FileSystem::posix(), Catalog::OpenMode::existing);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code, ErrorCode::NotFound);
+  EXPECT_FALSE(std::filesystem::exists(box.temp / "nowhere"));
+
+  ASSERT_TRUE(catalog->upsert(meeting, folder));
+  auto reader = Catalog::open(box.databaseFile, FileSystem::posix(), Catalog::OpenMode::existing);
+  ASSERT_TRUE(reader) << reader.error().message;
+  EXPECT_THAT((*reader)->meetingCount(), IsOkAndHolds(1));
+}
+
 TEST_F(CatalogIndexTest, MeetingRowsTakeProviderFromArgumentOrDetectionEvidence) {
   meeting.detection = Json{{"occurrenceID", "O1"}, {"startMode", "automatic"}, {"evidence", {{"provider", "zoom"}}}};
   ASSERT_TRUE(catalog->ensureMeeting(meeting, folder));
