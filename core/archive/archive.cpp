@@ -104,8 +104,9 @@ Result<std::vector<std::string>> Archive::folderComponents(const Meeting& meetin
   auto local = calendarDay(meeting.startedAt, timeZone_);
   if (!local) local = calendarDay(meeting.startedAt, "UTC");
   const CivilTime day = TRY(std::move(local));
+  std::string name = TRY(folderName(meeting));
   return std::vector<std::string>{fmt::format("{:04}", day.year), fmt::format("{:02}", day.month),
-                                  fmt::format("{:02}", day.day), TRY(folderName(meeting))};
+                                  fmt::format("{:02}", day.day), std::move(name)};
 }
 
 std::optional<std::vector<std::string>> Archive::relativeComponents(const fs::path& folder) const {

@@ -58,7 +58,10 @@ Result<ArchiveMovePlan> planArchiveMove(const Archive& archive, const fs::path& 
   if (isWithin(realTarget, realSource) || isWithin(target, source))
     return refuse(fmt::format("{} is inside the archive; choose a location outside it.", target.string()));
 
-  ArchiveMovePlan plan{source, target, TRY(takeLibraryInventory(*root)), 0};
+  // Taken before the plan is built: GCC leaks members already built when a statement expression
+  // returns from inside an aggregate initialiser.
+  auto inventory = TRY(takeLibraryInventory(*root));
+  ArchiveMovePlan plan{source, target, std::move(inventory), 0};
   if (!plan.inventory.activeMeetings.empty())
     return refuse(fmt::format("Stop recording “{}” before moving the archive.", plan.inventory.activeMeetings.front()));
   plan.availableBytes = TRY(files.availableBytes(parent));
@@ -71,7 +74,8 @@ Result<ArchiveMovePlan> planArchiveMove(const Archive& archive, const fs::path& 
 
 Result<ArchiveMoveOutcome> moveArchive(const Archive& archive, const fs::path& destination, const fs::path& settingsFile,
                                        const ArchiveMoveProgress& progress) {
-  ArchiveMoveOutcome outcome{TRY(planArchiveMove(archive, destination)), 0, std::nullopt};
+  auto planned = TRY(planArchiveMove(archive, destination));
+  ArchiveMoveOutcome outcome{std::move(planned), 0, std::nullopt};
   const ArchiveMovePlan& plan = outcome.plan;
   const FileSystem& files = archive.fileSystem();
   const std::string name = plan.destination.filename().string();

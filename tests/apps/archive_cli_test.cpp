@@ -60,7 +60,9 @@ TEST_F(ArchiveCliTest, AMissingArchiveOrAFileInItsPlaceIsRefused) {
     for (std::vector<std::string> arguments :
          {std::vector<std::string>{"list"}, {"list", "--json"}, {"show", id}, {"rename", id, "New"}, {"recover", id},
           {"trash", id}, {"trash", "list"}, {"restore", id}, {"verify", id}, {"transcripts", "list", id},
-          {"transcripts", "show", id}, {"catalog", "refresh"}, {"catalog", "rebuild"}, {"search", "plan"}}) {
+          {"transcripts", "show", id}, {"catalog", "refresh"}, {"catalog", "rebuild"}, {"search", "plan"},
+          {"process", "plan"}, {"process", "request", id}, {"process", "status"}, {"process", "status", id},
+          {"process", "retry", id}}) {
       arguments.push_back("--archive");
       arguments.push_back(where.string());
       SCOPED_TRACE(arguments.front() + " " + arguments[1]);

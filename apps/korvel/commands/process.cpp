@@ -15,6 +15,7 @@
 #include "apps/korvel/archive_options.h"
 #include "apps/korvel/catalog_options.h"
 #include "apps/korvel/commands.h"
+#include "apps/korvel/identifier_prefix.h"
 #include "core/processing/planner.h"
 #include "core/processing/post_recording.h"
 #include "core/processing/progress.h"
@@ -59,11 +60,7 @@ struct RetryArguments {
   std::string sourceID;
 };
 
-// Job ids are printed this short; any unique prefix of at least kMinimumJobPrefix is accepted.
-constexpr size_t kShortJobID = 12;
-constexpr size_t kMinimumJobPrefix = 8;
-
-std::string shortJobID(const std::string& id) { return id.substr(0, kShortJobID); }
+std::string shortJobID(const std::string& id) { return shortIdentifier(id); }
 
 std::string plural(size_t count, const char* noun) {
   return fmt::format("{} {}{}", count, noun, count == 1 ? "" : "s");
@@ -142,7 +139,7 @@ Json outcomeJson(const TranscriptionJobOutcome& outcome) {
 std::string outcomeLine(const TranscriptionJobOutcome& outcome) {
   switch (outcome.result) {
     case TranscriptionJobOutcome::Result::published:
-      return fmt::format("Published revision {} of track {} of meeting {}.", outcome.detail.substr(0, kShortJobID),
+      return fmt::format("Published revision {} of track {} of meeting {}.", outcome.detail.substr(0, kShortIdentifierLength),
                          outcome.sourceID, outcome.meetingID);
     case TranscriptionJobOutcome::Result::failed:
       return fmt::format("Track {} of meeting {} failed: {}", outcome.sourceID, outcome.meetingID, outcome.detail);
@@ -170,7 +167,9 @@ std::string failedJobsLine(size_t failed, const std::string& meetingID) {
 }
 
 void plan(const Handles& handles, const PlanArguments& arguments, Context& context) {
-  const Archive archive = openArchive(*handles.archive, context);
+  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   std::vector<ArchivedSession> sessions;
   if (!arguments.meetingID.empty()) {
     auto session = findMeetingOrReport(archive, arguments.meetingID, context);
@@ -235,7 +234,9 @@ void plan(const Handles& handles, const PlanArguments& arguments, Context& conte
 }
 
 void request(const Handles& handles, const std::string& meetingID, Context& context) {
-  const Archive archive = openArchive(*handles.archive, context);
+  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, meetingID, context);
   if (!session) return;
   auto updated = requestPostRecordingProcessing(archive, session->folder, meetingID, context.clock.now(), std::nullopt);
@@ -259,7 +260,9 @@ void request(const Handles& handles, const std::string& meetingID, Context& cont
 // One meeting's progress and what the recorder would offer for it.
 void meetingStatus(const Handles& handles, const StatusArguments& arguments, Context& context) {
   namespace processing = PostRecordingProcessing;
-  const Archive archive = openArchive(*handles.archive, context);
+  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, arguments.meetingID, context);
   if (!session) return;
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
@@ -300,7 +303,9 @@ std::string whenLine(const ProcessingJob& job, double now, const std::string& zo
 
 void status(const Handles& handles, const StatusArguments& arguments, Context& context) {
   if (!arguments.meetingID.empty()) return meetingStatus(handles, arguments, context);
-  const Archive archive = openArchive(*handles.archive, context);
+  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
   auto jobs = catalog->processingJobs();
@@ -345,7 +350,9 @@ bool report(const TranscriptionJobOutcome& outcome, bool json, Json& outcomes, C
 }
 
 void import(const Handles& handles, const ImportArguments& arguments, Context& context) {
-  const Archive archive = openArchive(*handles.archive, context);
+  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto session = findMeetingOrReport(archive, arguments.meetingID, context);
   if (!session) return;
   // Everything the files can be checked for is checked before a job is claimed: a mistyped
@@ -414,7 +421,9 @@ void work(const Handles& handles, const WorkArguments& arguments, Context& conte
                                                   arguments.engine)
                                     : fmt::format("The engine {} is not an executable file.", arguments.engine));
   }
-  const Archive archive = openArchive(*handles.archive, context);
+  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
   const InterruptWatch interrupts;
@@ -475,28 +484,28 @@ std::optional<std::vector<ProcessingJob>> retryTargets(const std::vector<Process
     reportUsage(context, "--source goes with a meeting identifier, not a job identifier.");
     return std::nullopt;
   }
-  if (arguments.target.size() < kMinimumJobPrefix) {
+  if (arguments.target.size() < kMinimumIdentifierPrefix) {
     reportFailure(context, makeError(ErrorCode::NotFound,
                                      fmt::format("No meeting has this identifier, and a job identifier needs at "
                                                  "least {} characters.",
-                                                 kMinimumJobPrefix)));
+                                                 kMinimumIdentifierPrefix)));
     return std::nullopt;
   }
-  for (const auto& job : jobs) {
-    if (job.id.starts_with(arguments.target)) chosen.push_back(job);
-  }
-  if (chosen.empty()) {
+  std::vector<std::string> ids;
+  for (const auto& job : jobs) ids.push_back(job.id);
+  const auto matches = identifiersMatching(arguments.target, ids);
+  if (matches.empty()) {
     reportFailure(context, makeError(ErrorCode::NotFound, "No job or meeting has this identifier."));
     return std::nullopt;
   }
-  if (chosen.size() > 1) {
-    std::string matches;
-    for (const auto& job : chosen) matches += (matches.empty() ? "" : ", ") + shortJobID(job.id);
-    reportFailure(context, makeError(ErrorCode::InvalidInput,
-                                     fmt::format("Several jobs begin with {}: {}; give more of the identifier.",
-                                                 arguments.target, matches)));
+  if (matches.size() > 1) {
+    std::vector<std::string> shown;
+    for (const auto& id : matches) shown.push_back(shortJobID(id));
+    reportFailure(context, ambiguousIdentifier(arguments.target, shown, "jobs"));
     return std::nullopt;
   }
+  for (const auto& job : jobs)
+    if (job.id == matches.front()) chosen.push_back(job);
   if (chosen.front().state != ProcessingJobState::failed) {
     reportFailure(context, makeError(ErrorCode::InvalidInput,
                                      fmt::format("Job {} is {}; only a failed job can be retried.",
@@ -507,7 +516,9 @@ std::optional<std::vector<ProcessingJob>> retryTargets(const std::vector<Process
 }
 
 void retry(const Handles& handles, const RetryArguments& arguments, Context& context) {
-  const Archive archive = openArchive(*handles.archive, context);
+  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
+  if (!opened) return;
+  const Archive& archive = *opened;
   auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
   if (!catalog) return;
   auto jobs = catalog->processingJobs();
