@@ -21,13 +21,6 @@
 namespace korvel {
 namespace {
 
-EntryKind kindOfMode(mode_t mode) {
-  if (S_ISREG(mode)) return EntryKind::file;
-  if (S_ISDIR(mode)) return EntryKind::directory;
-  if (S_ISLNK(mode)) return EntryKind::symlink;
-  return EntryKind::other;
-}
-
 int lastError() { return errno != 0 ? errno : EIO; }
 
 class PosixFileSystem final : public FileSystem {
@@ -127,7 +120,7 @@ class PosixFileSystem final : public FileSystem {
         case DT_LNK: kind = EntryKind::symlink; break;
         case DT_UNKNOWN: {
           struct stat st;
-          if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) kind = kindOfMode(st.st_mode);
+          if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) kind = entryKindOf(st.st_mode);
           break;
         }
         default: break;
@@ -222,6 +215,13 @@ class PosixFileSystem final : public FileSystem {
 };
 
 }  // namespace
+
+EntryKind entryKindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::file;
+  if (S_ISDIR(mode)) return EntryKind::directory;
+  if (S_ISLNK(mode)) return EntryKind::symlink;
+  return EntryKind::other;
+}
 
 const FileSystem& FileSystem::posix() {
   static const PosixFileSystem instance;

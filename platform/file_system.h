@@ -22,6 +22,9 @@ namespace korvel {
 
 enum class EntryKind { file, directory, symlink, other };
 
+// The kind a stat() mode names.
+EntryKind entryKindOf(mode_t mode);
+
 struct DirEntry {
   std::string name;
   EntryKind kind = EntryKind::other;

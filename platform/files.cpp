@@ -16,13 +16,6 @@
 namespace korvel {
 namespace {
 
-EntryKind kindOf(mode_t mode) {
-  if (S_ISREG(mode)) return EntryKind::file;
-  if (S_ISDIR(mode)) return EntryKind::directory;
-  if (S_ISLNK(mode)) return EntryKind::symlink;
-  return EntryKind::other;
-}
-
 FileIdentity identityOf(const struct stat& st) {
   FileIdentity id;
   id.device = st.st_dev;
@@ -123,13 +116,13 @@ Result<EntryInfo> Dir::info(std::string_view name) const {
   struct stat st;
   const std::string n(name);
   if (int err = fs_->statAt(fd_, n, path_ / n, st)) return errnoError(err, fmt::format("inspect {}", (path_ / n).string()));
-  return EntryInfo{kindOf(st.st_mode), identityOf(st), st.st_mode & 07777};
+  return EntryInfo{entryKindOf(st.st_mode), identityOf(st), st.st_mode & 07777};
 }
 
 Result<EntryInfo> Dir::selfInfo() const {
   struct stat st;
   if (int err = fs_->stat(fd_, st)) return errnoError(err, fmt::format("inspect {}", path_.string()));
-  return EntryInfo{kindOf(st.st_mode), identityOf(st), st.st_mode & 07777};
+  return EntryInfo{entryKindOf(st.st_mode), identityOf(st), st.st_mode & 07777};
 }
 
 bool Dir::exists(std::string_view name) const {

@@ -123,6 +123,27 @@ Handles addHandles(CLI::App& command, Context& context) {
   return {addArchiveOptions(command, context), addCatalogOptions(command)};
 }
 
+// The archive, its catalog and the queue's jobs, or nothing with the failure already reported.
+struct OpenQueue {
+  Archive archive;
+  std::unique_ptr<Catalog> catalog;
+  std::vector<ProcessingJob> jobs;
+};
+
+std::optional<OpenQueue> openQueueOrReport(const Handles& handles, Context& context) {
+  auto archive = openExistingArchiveOrReport(*handles.archive, context);
+  if (!archive) return std::nullopt;
+  auto catalog = openCatalogOrReport(*handles.catalog, *archive, context);
+  if (!catalog) return std::nullopt;
+  auto jobs = catalog->processingJobs();
+  if (!jobs) {
+    reportFailure(context, jobs.error());
+    return std::nullopt;
+  }
+  return OpenQueue{std::move(*archive), std::move(catalog), std::move(*jobs)};
+}
+
+
 constexpr auto kOutcomeNames = enumNames<TranscriptionJobOutcome::Result>("published", "failed", "leaseLost",
                                                                             "interrupted");
 
@@ -246,10 +267,13 @@ void request(const Handles& handles, const std::string& meetingID, Context& cont
                              updated->title, meetingID);
   // Planning finds a failed job again rather than queueing it anew: say so before the user wonders.
   // Without a catalog there are no jobs, and asking is no reason to make one.
-  if (!context.fileSystem->canonical(catalogFile(*handles.catalog, archive, context))) return;
-  auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
-  if (!catalog) return;
-  auto jobs = catalog->processingJobs();
+  auto catalog = Catalog::open(catalogFile(*handles.catalog, archive, context), *context.fileSystem,
+                               Catalog::OpenMode::existing);
+  if (!catalog) {
+    if (catalog.error().code != ErrorCode::NotFound) reportFailure(context, catalog.error());
+    return;
+  }
+  auto jobs = (*catalog)->processingJobs();
   if (!jobs) return reportFailure(context, jobs.error());
   const auto failed = std::count_if(jobs->begin(), jobs->end(), [&](const ProcessingJob& job) {
     return job.request.meetingID == meetingID && job.state == ProcessingJobState::failed;
@@ -303,13 +327,10 @@ std::string whenLine(const ProcessingJob& job, double now, const std::string& zo
 
 void status(const Handles& handles, const StatusArguments& arguments, Context& context) {
   if (!arguments.meetingID.empty()) return meetingStatus(handles, arguments, context);
-  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
-  if (!opened) return;
-  const Archive& archive = *opened;
-  auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
-  if (!catalog) return;
-  auto jobs = catalog->processingJobs();
-  if (!jobs) return reportFailure(context, jobs.error());
+  const auto queue = openQueueOrReport(handles, context);
+  if (!queue) return;
+  const Archive& archive = queue->archive;
+  const std::vector<ProcessingJob>* jobs = &queue->jobs;
   const double now = context.clock.now().secondsSince1970;
   if (handles.archive->json) {
     Json list = Json::array();
@@ -516,14 +537,10 @@ std::optional<std::vector<ProcessingJob>> retryTargets(const std::vector<Process
 }
 
 void retry(const Handles& handles, const RetryArguments& arguments, Context& context) {
-  const auto opened = openExistingArchiveOrReport(*handles.archive, context);
-  if (!opened) return;
-  const Archive& archive = *opened;
-  auto catalog = openCatalogOrReport(*handles.catalog, archive, context);
-  if (!catalog) return;
-  auto jobs = catalog->processingJobs();
-  if (!jobs) return reportFailure(context, jobs.error());
-  const auto targets = retryTargets(*jobs, arguments, archive, context);
+  const auto queue = openQueueOrReport(handles, context);
+  if (!queue) return;
+  const auto& catalog = queue->catalog;
+  const auto targets = retryTargets(queue->jobs, arguments, queue->archive, context);
   if (!targets) return;
   Json retried = Json::array();
   for (const auto& job : *targets) {
